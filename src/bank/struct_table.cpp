@@ -1,0 +1,167 @@
+#include "bank/struct_table.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "driver/fatal.h"
+#include "driver/run_context.h"
+#include "rom/rom_stream.h"
+
+namespace zaft {
+
+StructTable::StructTable() { entries_.reserve(static_cast<size_t>(kCapacity)); }
+
+int32_t StructTable::find(uint32_t fileOffset) const {
+  auto it = byOffset_.find(fileOffset);
+  return it == byOffset_.end() ? 0 : it->second;
+}
+
+StructEntry& StructTable::append(uint32_t fileOffset) {
+  int32_t index = size();
+  entries_.emplace_back();
+  StructEntry& entry = entries_.back();
+  entry.fileOffset = fileOffset;
+  // Entry 0 is never looked up; only the first entry at an offset answers.
+  if (index > 0) byOffset_.emplace(fileOffset, index);
+  return entry;
+}
+
+void enterNullStruct(RunContext& ctx) {
+  StructEntry& entry = ctx.table.append(0);
+  std::snprintf(entry.name, sizeof entry.name, "NULL");
+  ctx.counters.structCount = ctx.table.size();
+}
+
+namespace {
+
+RecordData emptyRecord(StructKind kind) {
+  switch (kind) {
+    case StructKind::BankFile: return ALBankFile{};
+    case StructKind::Bank: return ALBank{};
+    case StructKind::Instrument: return ALInstrument{};
+    case StructKind::Sound: return ALSound{};
+    case StructKind::WaveTable: return ALWaveTable{};
+    case StructKind::KeyMap: return ALKeyMap{};
+    case StructKind::Envelope: return ALEnvelope{};
+    case StructKind::RawLoop: return ALRawLoop{};
+    case StructKind::AdpcmLoop: return ALADPCMloop{};
+    case StructKind::AdpcmBook: return ALADPCMBook{};
+  }
+  return std::monostate{};
+}
+
+// Appends text to the name being built, never past its 31 characters.
+struct NameBuilder {
+  char (&name)[32];
+  size_t length = 0;   // characters the expansion produced, cut or not
+  void append(const char* text) {
+    for (; *text != '\0'; ++text, ++length) {
+      if (length < sizeof name - 1) name[length] = *text;
+    }
+    name[length < sizeof name - 1 ? length : sizeof name - 1] = '\0';
+  }
+};
+
+}  // namespace
+
+void buildStructName(const RunContext& ctx, StructKind kind, const char* tag, int32_t newIndex,
+                     char (&name)[32]) {
+  std::memset(name, 0, sizeof name);
+  NameBuilder out{name};
+  const char* t = ctx.settings.nameTemplate;
+  const int kindNumber = static_cast<int>(kind);
+  if (*t == '\0') {
+    out.append(tag);
+    return;
+  }
+  // The walk stops once more than 25 characters have been written.
+  constexpr size_t kStopAfter = 25;
+  bool tagWritten = false;
+  char piece[64];
+  while (*t != '\0') {
+    if (*t != '%') {
+      piece[0] = *t++;
+      piece[1] = '\0';
+      out.append(piece);
+    } else {
+      ++t;
+      int width = 0;
+      int digits = 0;
+      const char* digitText = t;
+      while (*t >= '0' && *t <= '9') {
+        // Widths beyond a name's length mean nothing; cap to keep the
+        // arithmetic small.
+        if (width < 1000) width = width * 10 + (*t - '0');
+        ++digits;
+        ++t;
+      }
+      if (width > 31) width = 31;
+      char letter = *t;
+      if (letter == '\0') {
+        // A directive the template never finished: written back as text.
+        std::snprintf(piece, sizeof piece, "%%%.*s", digits < 40 ? digits : 40, digitText);
+        out.append(piece);
+        break;
+      }
+      ++t;
+      piece[0] = '\0';
+      switch (letter) {
+        case 'b':
+          if (kindNumber > 0) std::snprintf(piece, sizeof piece, "%0*d", width, ctx.walk.curBank);
+          break;
+        case 'i':
+          if (kindNumber > 1) std::snprintf(piece, sizeof piece, "%0*d", width, ctx.walk.curInst);
+          break;
+        case 's':
+          if (kindNumber > 2) std::snprintf(piece, sizeof piece, "%0*d", width, ctx.walk.curSound);
+          break;
+        case 'c':
+          std::snprintf(piece, sizeof piece, "%0*d", width, newIndex - 1);
+          break;
+        case 't':
+          std::snprintf(piece, sizeof piece, "%s", tag);
+          tagWritten = true;
+          break;
+        default:
+          // Written back with its digits; w zero-padded to n digits is the
+          // digits as written, and a directive without digits gains a zero.
+          if (digits == 0) {
+            std::snprintf(piece, sizeof piece, "%%0%c", letter);
+          } else {
+            std::snprintf(piece, sizeof piece, "%%%.*s%c", digits < 40 ? digits : 40, digitText,
+                          letter);
+          }
+          break;
+      }
+      out.append(piece);
+    }
+    if (out.length > kStopAfter) break;
+  }
+  if (!tagWritten) out.append(tag);
+}
+
+EnterResult enterStruct(RunContext& ctx, StructKind kind, const char* tag) {
+  const uint32_t pos = static_cast<uint32_t>(tellPos(*ctx.rom));
+  if (int32_t found = ctx.table.find(pos); found != 0) {
+    ++ctx.counters.reusedRefs;
+    return {found, false};
+  }
+  if (ctx.counters.structCount >= StructTable::kCapacity) {
+    fatal("Ran out of struct space (max %d)\n", StructTable::kCapacity);
+  }
+  const int32_t index = ctx.counters.structCount;
+  StructEntry& entry = ctx.table.append(pos);
+  ctx.counters.structCount = ctx.table.size();
+  buildStructName(ctx, kind, tag, index, entry.name);
+  entry.kind = kind;
+  entry.data = emptyRecord(kind);
+  switch (kind) {
+    case StructKind::Bank: ++ctx.counters.banks; break;
+    case StructKind::Instrument: ++ctx.counters.instruments; break;
+    case StructKind::Sound: ++ctx.counters.sounds; break;
+    default: break;
+  }
+  return {index, true};
+}
+
+}  // namespace zaft

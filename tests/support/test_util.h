@@ -1,0 +1,70 @@
+// Test support: console capture, scratch folders and running the tool, in
+// process or as the built binary.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace zaft::test {
+
+// A FILE* that collects everything written to it.
+class MemoryStream {
+ public:
+  MemoryStream();
+  ~MemoryStream();
+  MemoryStream(const MemoryStream&) = delete;
+  MemoryStream& operator=(const MemoryStream&) = delete;
+  FILE* file() { return file_; }
+  std::string text();
+
+ private:
+  FILE* file_ = nullptr;
+  char* buffer_ = nullptr;
+  size_t size_ = 0;
+};
+
+// A fresh folder under the system's temporary folder, removed with all it
+// holds when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  // Names of the regular files directly inside, sorted.
+  std::vector<std::string> list() const;
+
+ private:
+  std::string path_;
+};
+
+// Changes the working folder for the object's lifetime.
+class ScopedChdir {
+ public:
+  explicit ScopedChdir(const std::string& path);
+  ~ScopedChdir();
+
+ private:
+  std::string previous_;
+};
+
+struct RunResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// runZaft in this process, with `args` after the tool's name, in folder `cwd`.
+RunResult runInProcess(const std::vector<std::string>& args, const std::string& cwd);
+
+// The built zaft binary, with `args`, in folder `cwd`, standard input from
+// /dev/null.
+RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd);
+
+// A command through /bin/sh; returns its exit status and standard output.
+RunResult runShell(const std::string& command);
+
+}  // namespace zaft::test
