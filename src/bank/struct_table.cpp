@@ -76,8 +76,9 @@ void buildStructName(const RunContext& ctx, StructKind kind, const char* tag, in
   }
   // The walk stops once more than 25 characters have been written.
   constexpr size_t kStopAfter = 25;
+  constexpr int kMaxWidth = 64;
   bool tagWritten = false;
-  char piece[64];
+  char piece[kMaxWidth + 16];
   while (*t != '\0') {
     if (*t != '%') {
       piece[0] = *t++;
@@ -95,7 +96,9 @@ void buildStructName(const RunContext& ctx, StructKind kind, const char* tag, in
         ++digits;
         ++t;
       }
-      if (width > 31) width = 31;
+      // A name shows at most 31 characters, so padding beyond 64 digits is
+      // never seen; the cap keeps a wide number's visible part exact.
+      if (width > kMaxWidth) width = kMaxWidth;
       char letter = *t;
       if (letter == '\0') {
         // A directive the template never finished: written back as text.
