@@ -1,0 +1,68 @@
+// libFuzzer target: arbitrary bytes as a ROM through a whole run (scan or
+// given offsets, walk, WAV writer, header writer) inside a scratch folder.
+// The first byte picks the command line; the rest is the ROM.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "driver/run.h"
+
+namespace {
+
+std::string scratchDir() {
+  static std::string dir = [] {
+    const char* base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
+    std::string pattern = std::string(base) + "/zaft-fuzz-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (::mkdtemp(name.data()) == nullptr) std::abort();
+    std::string made = name.data();
+    // Every output file of the run lands here.
+    if (::chdir(made.c_str()) != 0) std::abort();
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(scratchDir(), ignored);
+    });
+    return made;
+  }();
+  return dir;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static FILE* sink = std::fopen("/dev/null", "w");
+  static unsigned runs = 0;
+  const std::string dir = scratchDir();
+  if (++runs % 256 == 0) {
+    // Keep the scratch folder small: WAV names vary with the walk.
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
+      std::filesystem::remove_all(entry.path(), ignored);
+    }
+  }
+  if (size == 0) return 0;
+  const uint8_t mode = data[0];
+  const std::string rom = dir + "/rom.bin";
+  FILE* file = std::fopen(rom.c_str(), "wb");
+  if (file == nullptr) return 0;
+  std::fwrite(data + 1, 1, size - 1, file);
+  std::fclose(file);
+
+  std::vector<std::string> args{"zaft"};
+  switch (mode & 3) {
+    case 0: break;  // the scan finds the offsets
+    case 1: args.insert(args.end(), {"/c", "0", "/t", "0"}); break;
+    case 2: args.insert(args.end(), {"/c", "0x10", "/t", "0x400", "/n", "%b%i%s%c%t%q"}); break;
+    case 3: args.insert(args.end(), {"/t", "0", "/f", "-3", "/a", "1.5"}); break;
+  }
+  if (mode & 4) args.push_back("/q");
+  args.push_back(rom);
+  zaft::runZaft(args, sink, sink);
+  return 0;
+}
