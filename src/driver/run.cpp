@@ -1,5 +1,6 @@
 #include "driver/run.h"
 
+#include <filesystem>
 #include <memory>
 
 #include "audio/wav_writer.h"
@@ -35,6 +36,8 @@ const char* const kUsageText =
     "              %c Struct Id\n"
     "  /a ratio    Sampling rate adjustment. Default = 1.0 (none)\n"
     "  filename    ROM Filename. Any format (byte swapped or not)\n"
+    "  /d dir      Output folder, created when missing. Default = current folder\n"
+    "  /x          Extract every bank file found, each into a folder CTL_xxxxxx\n"
     "\n";
 
 void refuseNegativeOffset(const RunSettings& settings, const char* name, int32_t value) {
@@ -63,6 +66,8 @@ void readOptions(RunContext& ctx) {
   optionInt(s, "f", s.fieldWidth);
   optionReal(s, "a", s.rateRatio);
 
+  if (optionText(s, "d", text) != 0) s.outputDir = text;
+
   // The header writer reads /o itself at the end of the run; a name it could
   // not hold is refused now, before anything is written.
   if (optionText(s, "o", text) != 0 && text.size() > kMaxHeaderNameLength) {
@@ -71,27 +76,9 @@ void readOptions(RunContext& ctx) {
   }
 }
 
-int runSequence(RunContext& ctx, const std::vector<std::string>& args) {
+// Steps 11 and 12: whether WAV files will be written, and the settings line.
+void reportSettings(RunContext& ctx) {
   RunSettings& s = ctx.settings;
-  initRunSettings(s, args);
-  if (s.argCount < 2) {
-    printUsageText(ctx.err);
-    return 1;
-  }
-  readOptions(ctx);
-
-  const std::string& romName = s.argList[static_cast<size_t>(s.argCount - 1)];
-  std::unique_ptr<RomStream> rom = openRom(romName);
-  if (!rom) fatal("Unable to open file %s", romName.c_str());
-  ctx.rom = rom.get();
-  detectByteOrder(*rom);
-
-  if (optionInt(s, "c", s.ctlOffset) == 0) {
-    guessOffsets(ctx);
-  } else {
-    refuseNegativeOffset(s, "c", s.ctlOffset);
-  }
-
   if (s.tblGiven != 0 || s.tblOffset != 0) {
     s.tblGiven = 1;
   } else {
@@ -101,14 +88,143 @@ int runSequence(RunContext& ctx, const std::vector<std::string>& args) {
   std::fprintf(ctx.err, "\nRipping from .ctl offset 0x%06X", s.ctlOffset);
   if (s.tblGiven == 1) std::fprintf(ctx.err, ", .tbl offset 0x%06X", s.tblOffset);
   std::fprintf(ctx.err, "\n");
+}
 
+// Steps 13 to 16 for the bank file at ctlOffset: the walk (WAV files are
+// written as it goes), the header after a successful walk, the count.
+// Gives back whether the bank file was read.
+bool ripBankFile(RunContext& ctx) {
   enterNullStruct(ctx);
-  seekTo(*rom, s.ctlOffset);
-  if (readBankFile(ctx) != 0) writeHeader(ctx);
-
-  if (ctx.counters.wavFiles != 0 && s.verbose == 1) {
+  seekTo(*ctx.rom, ctx.settings.ctlOffset);
+  const bool read = readBankFile(ctx) != 0;
+  if (read) writeHeader(ctx);
+  if (ctx.counters.wavFiles != 0 && ctx.settings.verbose == 1) {
     std::fprintf(ctx.out, "%d .wav files extracted\n", ctx.counters.wavFiles);
   }
+  return read;
+}
+
+void makeFolder(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  if (error || !std::filesystem::is_directory(path)) {
+    fatal("Unable to create output folder %s: %s\n", path.c_str(),
+          error ? error.message().c_str() : "not a folder");
+  }
+}
+
+// /x: every bank file of the ROM, each into a folder of its own, with its own
+// table, counters and walk state. One bank file's failure ends that bank file
+// only. Gives the exit status.
+int ripAllBankFiles(RunContext& ctx, bool ctlGiven) {
+  const RunSettings& s = ctx.settings;
+  std::vector<ScanCandidate> jobs;
+  if (ctlGiven) {
+    jobs.push_back({s.ctlOffset, -1});
+  } else {
+    jobs = ctx.scanCandidates;
+  }
+  const bool tblGiven = s.tblGiven != 0;
+  struct Outcome {
+    ScanCandidate job;
+    int32_t records = 0;
+    int32_t wavFiles = 0;
+    std::string failure;
+  };
+  std::vector<Outcome> outcomes;
+  for (const ScanCandidate& job : jobs) {
+    RunContext bank;
+    bank.settings = s;
+    bank.rom = ctx.rom;
+    bank.out = ctx.out;
+    bank.err = ctx.err;
+    bank.settings.ctlOffset = job.ctlOffset;
+    bank.settings.tblGiven = tblGiven ? 1 : 0;
+    if (!tblGiven) bank.settings.tblOffset = job.tblOffset >= 0 ? job.tblOffset : 0;
+    if (!tblGiven && job.tblOffset >= 0) bank.settings.tblGiven = 1;
+    bank.settings.outputDir =
+        outputPath(s, formatText("CTL_%06X", static_cast<unsigned>(job.ctlOffset)));
+
+    Outcome outcome;
+    outcome.job = {job.ctlOffset, bank.settings.tblGiven != 0 ? bank.settings.tblOffset : -1};
+    try {
+      makeFolder(bank.settings.outputDir);
+      reportSettings(bank);
+      if (!ripBankFile(bank)) outcome.failure = "unrecognized bank file revision";
+    } catch (const FatalError& error) {
+      std::fflush(bank.out);
+      std::fputs(error.what(), bank.err);
+      std::string reason = error.what();
+      while (!reason.empty() && (reason.front() == '\n' || reason.front() == ' ')) reason.erase(0, 1);
+      while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
+      outcome.failure = "failed: " + reason;
+    }
+    outcome.records = bank.counters.structCount > 0 ? bank.counters.structCount - 1 : 0;
+    outcome.wavFiles = bank.counters.wavFiles;
+    outcomes.push_back(outcome);
+  }
+
+  int failed = 0;
+  int wavFiles = 0;
+  std::fprintf(ctx.err, "\nSummary:\n");
+  for (const Outcome& o : outcomes) {
+    std::string tbl = o.job.tblOffset >= 0
+                          ? formatText(".tbl 0x%06X", static_cast<unsigned>(o.job.tblOffset))
+                          : std::string("no .tbl (header only)");
+    std::fprintf(ctx.err, "  CTL_%06X  .ctl 0x%06X  %s  %d records  %d .wav files  %s\n",
+                 static_cast<unsigned>(o.job.ctlOffset), static_cast<unsigned>(o.job.ctlOffset),
+                 tbl.c_str(), o.records, o.wavFiles,
+                 o.failure.empty() ? "ok" : o.failure.c_str());
+    if (!o.failure.empty()) ++failed;
+    wavFiles += o.wavFiles;
+  }
+  std::fprintf(ctx.err, "%zu bank files: %zu ok, %d failed; %d .wav files in all\n",
+               outcomes.size(), outcomes.size() - static_cast<size_t>(failed), failed, wavFiles);
+  return failed == 0 ? 0 : 1;
+}
+
+bool isHelpRequest(const std::string& arg) {
+  return arg == "-h" || arg == "--help" || arg == "/?";
+}
+
+int runSequence(RunContext& ctx, const std::vector<std::string>& args) {
+  RunSettings& s = ctx.settings;
+  initRunSettings(s, args);
+  if (s.argCount < 2) {
+    printUsageText(ctx.err);
+    return 1;
+  }
+  // Help and version, unless a file of that name is there to be ripped.
+  if (s.argCount == 2 && !std::filesystem::exists(s.argList[1])) {
+    if (isHelpRequest(s.argList[1])) {
+      printUsageText(ctx.out);
+      return 0;
+    }
+    if (s.argList[1] == "--version") {
+      std::fprintf(ctx.out, "ZAFT %s\n", ZAFT_VERSION);
+      return 0;
+    }
+  }
+  readOptions(ctx);
+  const bool extractAll = findOption(s, "x") != 0;
+
+  const std::string& romName = s.argList[static_cast<size_t>(s.argCount - 1)];
+  std::unique_ptr<RomStream> rom = openRom(romName);
+  if (!rom) fatal("Unable to open file %s", romName.c_str());
+  ctx.rom = rom.get();
+  detectByteOrder(*rom);
+  if (!s.outputDir.empty()) makeFolder(s.outputDir);
+
+  const bool ctlGiven = optionInt(s, "c", s.ctlOffset) != 0;
+  if (!ctlGiven) {
+    guessOffsets(ctx);
+  } else {
+    refuseNegativeOffset(s, "c", s.ctlOffset);
+  }
+  if (extractAll) return ripAllBankFiles(ctx, ctlGiven);
+
+  reportSettings(ctx);
+  ripBankFile(ctx);
   ctx.rom = nullptr;
   return 0;
 }

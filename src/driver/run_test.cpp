@@ -26,11 +26,7 @@ class RunTest : public ::testing::Test {
   test::TempDir dir;
 };
 
-TEST_F(RunTest, NoArgumentPrintsUsageAndFails) {
-  RunResult r = run({});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err,
+const char* const kUsage =
             "ZAFT: N64 sound bank extractor\n"
             "usage:\n"
             "  ZAFT [/c offset] [/t offset] [/q] [/f width] [/o header]\n"
@@ -46,7 +42,40 @@ TEST_F(RunTest, NoArgumentPrintsUsageAndFails) {
             "              %c Struct Id\n"
             "  /a ratio    Sampling rate adjustment. Default = 1.0 (none)\n"
             "  filename    ROM Filename. Any format (byte swapped or not)\n"
-            "\n");
+            "  /d dir      Output folder, created when missing. Default = current folder\n"
+            "  /x          Extract every bank file found, each into a folder CTL_xxxxxx\n"
+            "\n";
+
+TEST_F(RunTest, NoArgumentPrintsUsageAndFails) {
+  RunResult r = run({});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, kUsage);
+}
+
+TEST_F(RunTest, HelpAndVersion) {
+  for (const char* help : {"-h", "--help", "/?"}) {
+    RunResult r = run({help});
+    EXPECT_EQ(r.status, 0) << help;
+    EXPECT_EQ(r.out, kUsage) << help;
+    EXPECT_EQ(r.err, "") << help;
+  }
+  RunResult r = run({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, std::string("ZAFT ") + ZAFT_VERSION + "\n");
+  // A file of that name is a ROM to rip, not a request for help.
+  test::writeFile(dir.file("-h"), {});
+  r = run({"-h"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Couldn't find .ctl file"), std::string::npos);
+}
+
+TEST_F(RunTest, OutputFolderThatCannotBeMade) {
+  test::writeFile(dir.file("plain"), {1});
+  RunResult r = run({"/d", "plain/sub", "/c", "16", "rom.bin"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("Unable to create output folder plain/sub: ", 0), 0u) << r.err;
+  EXPECT_FALSE(test::fileExists(dir.file("plain/sub")));
 }
 
 TEST_F(RunTest, MissingRomFileHasNoLineFeed) {
