@@ -84,6 +84,20 @@ void expectSameBytes(const std::string& expected, const std::string& actual) {
                 << expected.substr(at, 40) << "\nactual from there:   " << actual.substr(at, 40);
 }
 
+// Whether the braces outside "//" comments balance, as a C compiler sees them.
+bool bracesBalance(const std::string& header) {
+  int depth = 0;
+  bool comment = false;
+  for (size_t k = 0; k < header.size(); ++k) {
+    if (header[k] == '\n') comment = false;
+    if (comment) continue;
+    if (header.compare(k, 2, "//") == 0) comment = true;
+    if (header[k] == '{') ++depth;
+    if (header[k] == '}' && --depth < 0) return false;
+  }
+  return depth == 0;
+}
+
 RunContext workedExample() {
   RunContext ctx;
   enterNullStruct(ctx);
@@ -119,6 +133,7 @@ TEST(HeaderWriterTest, WorkedExampleMatchesGoldenFile) {
   Rendered r = render(ctx);
   expectSameBytes(test::readFileText(ZAFT_SOURCE_DIR "/tests/golden/worked_example_control.h"),
                   r.header);
+  EXPECT_TRUE(bracesBalance(r.header));
   std::string progress;
   for (int i = 1; i <= 9; ++i) {
     progress += "Dumping structs (" + std::to_string(i) + " of 9) to CONTROL.H\r";
@@ -338,6 +353,7 @@ TEST(HeaderWriterTest, EmptyListsStayWellFormed) {
   add(ctx, 0x30, "I", StructKind::Instrument, inst);
   add(ctx, 0x40, "Bk", StructKind::AdpcmBook, ALADPCMBook{2, -5, {}});
   std::string h = render(ctx).header;
+  EXPECT_TRUE(bracesBalance(h)) << h;
   EXPECT_NE(h.find("  { // banks\n  },\n};\n\n"), std::string::npos);
   EXPECT_NE(h.find("  { // insts\n  },\n};\n\n"), std::string::npos);
   EXPECT_NE(h.find("  { // sounds\n  },\n};\n\n"), std::string::npos);
