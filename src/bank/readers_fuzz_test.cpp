@@ -30,31 +30,31 @@ struct Seed {
 };
 
 Seed richBank() {
-  test::BankFileSpec spec;
-  spec.envelopes = {{10, 20, 30, 127, 90}, {0, 0, 0, 100, 0}};
-  spec.keyMaps = {{0, 127, 0, 60, 48, -3}, {0, 127, 61, 127, 72, 5}};
-  spec.loops = {{0, 64, -1, true}, {16, 32, 2, false}};
-  spec.books = {test::simpleBook(2), test::simpleBook(1)};
-  spec.waves = {{0, 0, std::vector<uint8_t>(90, 0x11), 0, 0},
+  test::BankFileSpec layout;
+  layout.envelopes = {{10, 20, 30, 127, 90}, {0, 0, 0, 100, 0}};
+  layout.keyMaps = {{0, 127, 0, 60, 48, -3}, {0, 127, 61, 127, 72, 5}};
+  layout.loops = {{0, 64, -1, true}, {16, 32, 2, false}};
+  layout.books = {test::simpleBook(2), test::simpleBook(1)};
+  layout.waves = {{0, 0, std::vector<uint8_t>(90, 0x11), 0, 0},
                 {1, 0, std::vector<uint8_t>(64, 0x22), 1, -1},
                 {0, 0, std::vector<uint8_t>(45, 0x33), -1, 1},
                 {2, 0, std::vector<uint8_t>(8, 0x44), -1, -1}};
-  spec.sounds = {{0, 0, 0}, {1, 1, 1}, {0, 1, 2}, {-1, -1, 3}, {1, 0, 0}};
+  layout.sounds = {{0, 0, 0}, {1, 1, 1}, {0, 1, 2}, {-1, -1, 3}, {1, 0, 0}};
   test::InstrumentSpec a, b, c, d;
   a.sounds = {0, 1};
   b.sounds = {2, -1, 3};
   c.sounds = {4};
   d.sounds = {};
-  spec.instruments = {a, b, c, d};
+  layout.instruments = {a, b, c, d};
   test::BankSpec first, second;
   first.sampleRate = 22050;
   first.percussion = 2;
   first.insts = {0, 1, -1};
   second.sampleRate = 11025;
   second.insts = {3, 0};
-  spec.banks = {first, second};
-  spec.bankList = {0, 1, 0};
-  test::BuiltBank built = test::buildBank(spec);
+  layout.banks = {first, second};
+  layout.bankList = {0, 1, 0};
+  test::BuiltBank built = test::buildBank(layout);
   test::RomBuilder rom(0x40, 0xEE);
   test::placeBank(rom, built, 0x40, 0x40 + built.ctl.size());
   return {rom.bytes(), 0x40};
