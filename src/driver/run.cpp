@@ -66,7 +66,12 @@ void readOptions(RunContext& ctx) {
   optionInt(s, "f", s.fieldWidth);
   optionReal(s, "a", s.rateRatio);
 
-  if (optionText(s, "d", text) != 0) s.outputDir = text;
+  // The output folder may be an absolute path: a value that begins with "/"
+  // is taken unless it looks like an option ("/" and one character).
+  if (int d = findOption(s, "d"); d != 0 && d < s.argCount - 1) {
+    const std::string& value = s.argList[static_cast<size_t>(d + 1)];
+    if (value.empty() || value[0] != '/' || value.size() > 2) s.outputDir = value;
+  }
 
   // The header writer reads /o itself at the end of the run; a name it could
   // not hold is refused now, before anything is written.
