@@ -269,7 +269,9 @@ int32_t readWaveTable(RunContext& ctx) {
   // The samples are written while curBank/curInst/curSound still name the
   // sound that led here; the writer may move the stream, the pointer puts
   // it back.
+  ctx.walk.waveEntry = index;
   writeWaveFile(ctx, recordAt<ALWaveTable>(ctx, index));
+  ctx.walk.waveEntry = 0;
   return index;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,19 @@ struct WalkState {
   // a sound): the WAV writer finds the key map of the sound that named a
   // wave through it.
   int32_t soundEntry = 0;
+  // StructTable index of the wave table handed to the WAV writer (0 outside).
+  int32_t waveEntry = 0;
+};
+
+// How a block offset was obtained.
+enum class OffsetSource { None, Given, Scanned, Searched };
+
+// What became of one wave table's samples.
+struct WaveOutcome {
+  std::string file;     // the WAV file's name as written (after any renaming)
+  int64_t samples = 0;  // samples in its data chunk
+  int32_t rate = 0;     // its sample rate
+  std::string skipped;  // why no file was written; empty when one was
 };
 
 // One control-block candidate of the scan, with the sample block found for
@@ -69,6 +83,10 @@ struct RunContext {
   FILE* err = stderr;  // settings, findings, warnings and fatal messages
 
   std::vector<ScanCandidate> scanCandidates;
+  OffsetSource ctlSource = OffsetSource::None;
+  OffsetSource tblSource = OffsetSource::None;
+  // By wave table entry index, filled by the WAV writer.
+  std::map<int32_t, WaveOutcome> waveOutcomes;
   // WAV file names written so far in this run, so that a later wave never
   // replaces an earlier one.
   std::vector<std::string> wavNames;
