@@ -1,0 +1,127 @@
+// Speed of the offset-guessing scan on a 64 MiB ROM of random filler with
+// three copies of the demo ROM's two bank files in it (six control-block
+// candidates), against reading the same file with `cat ROM > /dev/null` and
+// against one plain pass over the image in memory, all in the same run.
+//
+//   build-bench/zaft_bench --benchmark_filter=Scan
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "driver/fatal.h"
+#include "driver/run_context.h"
+#include "rom/offset_scan.h"
+#include "rom/rom_stream.h"
+#include "support/demo_rom.h"
+#include "support/rom_builder.h"
+#include "support/test_util.h"
+
+namespace {
+
+constexpr size_t kScanRomSize = 64u << 20;
+constexpr size_t kCopiesAt[] = {0, 20u << 20, 44u << 20};
+constexpr size_t kExpectedCandidates = 6;
+
+struct ScanRom {
+  std::vector<uint8_t> bytes;
+  zaft::test::TempDir dir;
+  std::string path;
+};
+
+const ScanRom& scanRom() {
+  static const std::unique_ptr<ScanRom> rom = [] {
+    auto r = std::make_unique<ScanRom>();
+    r->bytes.resize(kScanRomSize);
+    std::mt19937_64 rng(64);
+    for (size_t i = 0; i < kScanRomSize; i += 8) {
+      uint64_t v = rng();
+      for (int k = 0; k < 8; ++k) r->bytes[i + k] = static_cast<uint8_t>(v >> (8 * k));
+    }
+    const std::vector<uint8_t> demo = zaft::test::makeDemoRom();
+    for (size_t at : kCopiesAt) std::copy(demo.begin(), demo.end(), r->bytes.begin() + at);
+    r->path = r->dir.file("scan.z64");
+    zaft::test::writeFile(r->path, r->bytes);
+    return r;
+  }();
+  return *rom;
+}
+
+FILE* devNull() {
+  static FILE* file = std::fopen("/dev/null", "w");
+  return file;
+}
+
+// One whole scan of `rom`; the number of candidates it reported.
+size_t runScan(zaft::RomStream& rom, int32_t verbose) {
+  auto ctx = std::make_unique<zaft::RunContext>();
+  ctx->rom = &rom;
+  ctx->out = devNull();
+  ctx->err = devNull();
+  ctx->settings.verbose = verbose;
+  try {
+    zaft::guessOffsets(*ctx);
+  } catch (const zaft::FatalError&) {
+  }
+  return ctx->scanCandidates.size();
+}
+
+// The scan alone, on the image already in memory (verbose: 16384 progress
+// lines written to /dev/null; quiet: none).
+void BM_ScanInMemory(benchmark::State& state) {
+  zaft::RomStream rom(scanRom().bytes);
+  detectByteOrder(rom);
+  const int32_t verbose = static_cast<int32_t>(state.range(0));
+  for (auto _ : state) {
+    if (runScan(rom, verbose) != kExpectedCandidates) state.SkipWithError("wrong candidates");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kScanRomSize));
+}
+BENCHMARK(BM_ScanInMemory)->Arg(1)->Arg(0)->ArgName("verbose")->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What a run without /c does before it rips: load the file, recognise its
+// byte order, scan.
+void BM_ScanLoadAndScan(benchmark::State& state) {
+  const std::string& path = scanRom().path;
+  for (auto _ : state) {
+    std::unique_ptr<zaft::RomStream> rom = zaft::openRom(path);
+    if (!rom) {
+      state.SkipWithError("cannot open");
+      break;
+    }
+    detectByteOrder(*rom);
+    if (runScan(*rom, 1) != kExpectedCandidates) state.SkipWithError("wrong candidates");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kScanRomSize));
+}
+BENCHMARK(BM_ScanLoadAndScan)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The yardstick: the same file through `cat` (a process of its own, reading
+// from the page cache).
+void BM_ScanCatRom(benchmark::State& state) {
+  const std::string command = "cat '" + scanRom().path + "' > /dev/null";
+  for (auto _ : state) {
+    if (std::system(command.c_str()) != 0) state.SkipWithError("cat failed");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kScanRomSize));
+}
+BENCHMARK(BM_ScanCatRom)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One plain pass over the image in memory: a byte of every 16, summed.
+void BM_ScanMemoryPass(benchmark::State& state) {
+  const std::vector<uint8_t>& bytes = scanRom().bytes;
+  for (auto _ : state) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < bytes.size(); i += 16) sum += bytes[i];
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kScanRomSize));
+}
+BENCHMARK(BM_ScanMemoryPass)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
