@@ -99,9 +99,17 @@ int64_t findSampleBlock(const Image& rom, int64_t bankAt, uint32_t instCount, ui
   return -1;
 }
 
+// The progress line and the findings usually share one console: what stands
+// in the progress buffer goes out before anything is written on the error
+// stream, so each finding appears after the progress line it interrupts.
+void flushProgress(RunContext& ctx) {
+  if (ctx.settings.verbose != 0) std::fflush(ctx.out);
+}
+
 void reportCandidate(RunContext& ctx, const Image& rom, int64_t pos, int64_t bankAt,
                      uint32_t instCount, uint32_t percussion) {
   RunSettings& s = ctx.settings;
+  flushProgress(ctx);
   std::fprintf(ctx.err, "Found possible .ctl offset: 0x%06X\n", static_cast<unsigned>(pos));
   if (s.ctlOffset == 0) s.ctlOffset = static_cast<int32_t>(pos);
 
@@ -118,9 +126,18 @@ void reportCandidate(RunContext& ctx, const Image& rom, int64_t pos, int64_t ban
 
 // Walks the image until its end or a key press.
 void scanImage(RunContext& ctx, const Image& rom) {
+  int shown = -1;
   for (int64_t block = 0; block < rom.size; block += kProgressStep) {
     if (ctx.settings.verbose != 0) {
-      std::fprintf(ctx.out, "Done %3d%%\r", static_cast<int>(100 * block / rom.size));
+      // 64-bit: 100 * pos leaves the 32-bit range from 21.5 MB on.
+      const int percent = static_cast<int>(100 * block / rom.size);
+      std::fprintf(ctx.out, "Done %3d%%\r", percent);
+      // A console line-buffers the progress lines, which end in "\r" alone:
+      // pushed out when the figure changes, at most 100 times a scan.
+      if (percent != shown) {
+        std::fflush(ctx.out);
+        shown = percent;
+      }
     }
     if (consoleKeyWaiting()) break;
 
@@ -153,6 +170,7 @@ void guessOffsets(RunContext& ctx) {
     if (consoleKeyWaiting()) consoleReadKey();
   }
 
+  flushProgress(ctx);
   std::fprintf(ctx.err, "                 ");
   if (ctx.settings.ctlOffset == 0) fatal("\nCouldn't find .ctl file... Exiting...\n");
 }
