@@ -1,0 +1,139 @@
+// Throughput of the sample path: the ADPCM decoder alone (bytes of PCM it
+// produces per second) and a whole wave written as a WAV file, against a
+// plain write of the same number of bytes.
+//
+//   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DZAFT_BUILD_BENCH=ON
+//   cmake --build build -j2 && build/zaft_bench --benchmark_filter='Decode|Write'
+//
+// Compare CPU times on a loaded machine: the wall time of the file
+// benchmarks includes waiting for the disk.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "audio/adpcm.h"
+#include "audio/wav_writer.h"
+#include "bank/struct_table.h"
+#include "driver/run_context.h"
+#include "rom/rom_stream.h"
+#include "support/test_util.h"
+
+namespace {
+
+std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> bytes(n);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
+  return bytes;
+}
+
+// A typical order-2 predictor: row 0 weighs h6 negatively, row 1 is the
+// impulse response of a resonant filter.
+const int16_t kPredictor[16] = {-1500, -1800, -1900, -1850, -1700, -1500, -1250, -1000,
+                                3500,  4100,  4300,  4200,  3850,  3350,  2750,  2100};
+
+void BM_DecodeHalfFrames(benchmark::State& state) {
+  const size_t frames = 4096;
+  const std::vector<uint8_t> data = randomBytes(frames * zaft::kAdpcmFrameBytes, 1);
+  std::vector<int16_t> pcm(frames * zaft::kAdpcmFrameSamples);
+  for (auto _ : state) {
+    zaft::AdpcmHistory history;
+    decodeAdpcmHalfFrame(history, nullptr, kPredictor, 0, nullptr);
+    for (size_t f = 0; f < frames; ++f) {
+      const uint8_t* frame = data.data() + f * zaft::kAdpcmFrameBytes;
+      const uint8_t scale = static_cast<uint8_t>(std::min(frame[0] >> 4, 12));
+      int16_t* out = pcm.data() + f * zaft::kAdpcmFrameSamples;
+      decodeAdpcmHalfFrame(history, frame + 1, kPredictor, scale, out);
+      decodeAdpcmHalfFrame(history, frame + 5, kPredictor, scale, out + 8);
+    }
+    benchmark::DoNotOptimize(pcm.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(pcm.size() * sizeof(int16_t)));
+}
+BENCHMARK(BM_DecodeHalfFrames);
+
+constexpr size_t kWaveBytes = size_t{1} << 20;  // 1 MiB of ADPCM or raw samples
+
+// A run context whose sample table holds one wave of kWaveBytes at offset 0,
+// writing into a fresh temporary folder.
+struct WaveSetup {
+  explicit WaveSetup(bool adpcm) {
+    std::vector<uint8_t> bytes = randomBytes(kWaveBytes, 2);
+    // Realistic frame headers: scales up to 11, predictors 0..3.
+    if (adpcm) {
+      for (size_t f = 0; f < bytes.size(); f += zaft::kAdpcmFrameBytes) bytes[f] &= 0xB3;
+    }
+    rom = std::make_unique<zaft::RomStream>(std::move(bytes));
+    ctx.rom = rom.get();
+    ctx.settings.tblGiven = 1;
+    ctx.settings.outputDir = dir.path();
+    ctx.walk.outputRate = 22050;
+    zaft::enterNullStruct(ctx);
+    zaft::StructEntry& entry = ctx.table.append(0x100);
+    entry.kind = zaft::StructKind::AdpcmBook;
+    entry.data = zaft::ALADPCMBook{2, 4, std::vector<int16_t>(kPredictor, kPredictor + 16)};
+    std::get<zaft::ALADPCMBook>(entry.data).predictors.resize(64, 1000);
+    ctx.counters.structCount = ctx.table.size();
+    wave.base = 0;
+    wave.len = static_cast<int32_t>(kWaveBytes);
+    wave.type = adpcm ? 0 : 1;
+    wave.waveInfo.adpcmWave.book = 1;
+  }
+  // Bytes of the file one wave gives.
+  size_t fileBytes() const {
+    if (wave.type == 1) return zaft::kWavHeaderSize + kWaveBytes;
+    size_t frames = (kWaveBytes + zaft::kAdpcmFrameBytes - 1) / zaft::kAdpcmFrameBytes;
+    return zaft::kWavHeaderSize + frames * 2 * zaft::kAdpcmFrameSamples;
+  }
+
+  zaft::test::TempDir dir;
+  std::unique_ptr<zaft::RomStream> rom;
+  zaft::RunContext ctx;
+  zaft::ALWaveTable wave;
+};
+
+void writeWaveBenchmark(benchmark::State& state, bool adpcm) {
+  WaveSetup setup(adpcm);
+  for (auto _ : state) {
+    setup.ctx.wavNames.clear();  // the same name every time, no suffixes
+    zaft::writeWaveFile(setup.ctx, setup.wave);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(setup.fileBytes()));
+}
+
+// 1 MiB of ADPCM frames decoded and written as a 3.6 MiB WAV file.
+void BM_WriteAdpcmWave(benchmark::State& state) { writeWaveBenchmark(state, true); }
+BENCHMARK(BM_WriteAdpcmWave)->Unit(benchmark::kMillisecond);
+
+// 1 MiB of raw samples converted and written.
+void BM_WriteRawWave(benchmark::State& state) { writeWaveBenchmark(state, false); }
+BENCHMARK(BM_WriteRawWave)->Unit(benchmark::kMillisecond);
+
+// The floor: the ADPCM wave's file size written with one fwrite, no work.
+void BM_PlainWriteSameBytes(benchmark::State& state) {
+  WaveSetup setup(true);
+  const std::vector<uint8_t> bytes(setup.fileBytes(), 0x5A);
+  const std::string path = setup.dir.file("plain.bin");
+  for (auto _ : state) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+      state.SkipWithError("cannot open the output file");
+      break;
+    }
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(bytes.size()));
+}
+BENCHMARK(BM_PlainWriteSameBytes)->Unit(benchmark::kMillisecond);
+
+}  // namespace
