@@ -72,6 +72,8 @@ class WavFile {
  public:
   WavFile(FILE* file, const uint8_t (&header)[kWavHeaderSize])
       : file_(file), pending_(outputBuffer()) {
+    // The buffering is ours; the stream hands each piece straight over.
+    std::setvbuf(file_, nullptr, _IONBF, 0);
     pending_.reserve(kBufferLimit);
     pending_.assign(header, header + kWavHeaderSize);
   }
