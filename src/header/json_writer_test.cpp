@@ -256,11 +256,15 @@ struct Walk {
   RomStream rom;
   RunContext ctx;
 
-  explicit Walk(const test::BankFileSpec& spec, const char* nameTemplate = nullptr,
-                const std::string& wavFolder = std::string()) {
+  static std::vector<uint8_t> romWith(const test::BankFileSpec& spec) {
     test::RomBuilder builder(kRomSize);
     test::placeBank(builder, test::buildBank(spec), kCtl, kTbl);
-    rom = RomStream(builder.bytes(), "example.z64");
+    return builder.bytes();
+  }
+
+  explicit Walk(const test::BankFileSpec& spec, const char* nameTemplate = nullptr,
+                const std::string& wavFolder = std::string())
+      : rom(romWith(spec), "example.z64") {
     ctx.rom = &rom;
     ctx.out = out.file();
     ctx.err = err.file();
