@@ -149,38 +149,26 @@ class EntryWriter {
   // False when the entry holds no record of its kind (nothing to declare).
   bool fields(const StructEntry& entry) {
     switch (entry.kind) {
-      case StructKind::BankFile:
-        if (const ALBankFile* r = entry.getIf<ALBankFile>()) return bankFile(*r), true;
-        break;
-      case StructKind::Bank:
-        if (const ALBank* r = entry.getIf<ALBank>()) return bank(*r), true;
-        break;
-      case StructKind::Instrument:
-        if (const ALInstrument* r = entry.getIf<ALInstrument>()) return instrument(*r), true;
-        break;
-      case StructKind::Sound:
-        if (const ALSound* r = entry.getIf<ALSound>()) return sound(*r), true;
-        break;
-      case StructKind::WaveTable:
-        if (const ALWaveTable* r = entry.getIf<ALWaveTable>()) return waveTable(*r), true;
-        break;
-      case StructKind::KeyMap:
-        if (const ALKeyMap* r = entry.getIf<ALKeyMap>()) return keyMap(*r), true;
-        break;
-      case StructKind::Envelope:
-        if (const ALEnvelope* r = entry.getIf<ALEnvelope>()) return envelope(*r), true;
-        break;
-      case StructKind::RawLoop:
-        if (const ALRawLoop* r = entry.getIf<ALRawLoop>()) return loop(*r), true;
-        break;
-      case StructKind::AdpcmLoop:
-        if (const ALADPCMloop* r = entry.getIf<ALADPCMloop>()) return loop(*r), true;
-        break;
-      case StructKind::AdpcmBook:
-        if (const ALADPCMBook* r = entry.getIf<ALADPCMBook>()) return book(*r), true;
-        break;
+      case StructKind::BankFile: return with(entry, &EntryWriter::bankFile);
+      case StructKind::Bank: return with(entry, &EntryWriter::bank);
+      case StructKind::Instrument: return with(entry, &EntryWriter::instrument);
+      case StructKind::Sound: return with(entry, &EntryWriter::sound);
+      case StructKind::WaveTable: return with(entry, &EntryWriter::waveTable);
+      case StructKind::KeyMap: return with(entry, &EntryWriter::keyMap);
+      case StructKind::Envelope: return with(entry, &EntryWriter::envelope);
+      case StructKind::RawLoop: return with(entry, &EntryWriter::loop<ALRawLoop>);
+      case StructKind::AdpcmLoop: return with(entry, &EntryWriter::loop<ALADPCMloop>);
+      case StructKind::AdpcmBook: return with(entry, &EntryWriter::book);
     }
     return false;
+  }
+
+  template <typename Record>
+  bool with(const StructEntry& entry, void (EntryWriter::*write)(const Record&)) {
+    const Record* record = entry.getIf<Record>();
+    if (record == nullptr) return false;
+    (this->*write)(*record);
+    return true;
   }
 
   void bankFile(const ALBankFile& r) {
@@ -358,13 +346,16 @@ JsonWriter::JsonWriter(std::string& text) : text_(&text) {}
 
 JsonWriter::~JsonWriter() { flush(); }
 
+std::string& JsonWriter::sink() { return text_ != nullptr ? *text_ : buffer_; }
+
 void JsonWriter::put(std::string_view bytes) {
-  if (text_ != nullptr) {
-    text_->append(bytes);
-    return;
-  }
-  buffer_.append(bytes);
-  if (buffer_.size() >= kFileBufferSize) flush();
+  sink().append(bytes);
+  if (text_ == nullptr && buffer_.size() >= kFileBufferSize) flush();
+}
+
+void JsonWriter::putString(std::string_view text) {
+  appendJsonString(sink(), text);
+  if (text_ == nullptr && buffer_.size() >= kFileBufferSize) flush();
 }
 
 void JsonWriter::flush() {
@@ -407,9 +398,7 @@ void JsonWriter::beforeValue() {
 JsonWriter& JsonWriter::key(std::string_view name) {
   afterKey_ = false;
   beforeValue();
-  std::string quoted;
-  appendJsonString(quoted, name);
-  put(quoted);
+  putString(name);
   put(": ");
   afterKey_ = true;
   return *this;
@@ -460,10 +449,7 @@ JsonWriter& JsonWriter::number(int64_t value) {
 
 JsonWriter& JsonWriter::string(std::string_view text) {
   beforeValue();
-  std::string quoted;
-  quoted.reserve(text.size() + 2);
-  appendJsonString(quoted, text);
-  put(quoted);
+  putString(text);
   return *this;
 }
 

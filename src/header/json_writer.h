@@ -73,7 +73,9 @@ class JsonWriter {
   void open(bool object, Layout layout);
   void close(char bracket);
   void newline(size_t depth);
+  std::string& sink();
   void put(std::string_view bytes);
+  void putString(std::string_view text);
   void flush();
 
   FILE* file_ = nullptr;
