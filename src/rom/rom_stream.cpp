@@ -1,6 +1,7 @@
 #include "rom/rom_stream.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,67 @@ const char* byteOrderName(ByteOrder order) {
 
 RomStream::RomStream(std::vector<uint8_t> bytes, std::string path)
     : bytes_(std::move(bytes)), path_(std::move(path)) {
+  data_ = bytes_.data();
+  size_ = bytes_.size();
+  setIdentity();
+}
+
+RomStream::~RomStream() { release(); }
+
+void RomStream::release() {
+  if (mapping_ != nullptr) ::munmap(mapping_, size_);
+  mapping_ = nullptr;
+  bytes_.clear();
+  data_ = nullptr;
+  size_ = 0;
+}
+
+RomStream::RomStream(const RomStream& other) { *this = other; }
+
+RomStream& RomStream::operator=(const RomStream& other) {
+  if (this == &other) return *this;
+  release();
+  bytes_.assign(other.data_, other.data_ + other.size_);
+  data_ = bytes_.data();
+  size_ = bytes_.size();
+  position = other.position;
+  byteSwapped = other.byteSwapped;
+  byteOrder = other.byteOrder;
+  path_ = other.path_;
+  haveIdentity_ = other.haveIdentity_;
+  device_ = other.device_;
+  inode_ = other.inode_;
+  return *this;
+}
+
+void RomStream::takeFrom(RomStream& other) noexcept {
+  bytes_ = std::move(other.bytes_);
+  mapping_ = other.mapping_;
+  size_ = other.size_;
+  data_ = mapping_ != nullptr ? other.data_ : bytes_.data();
+  position = other.position;
+  byteSwapped = other.byteSwapped;
+  byteOrder = other.byteOrder;
+  path_ = std::move(other.path_);
+  haveIdentity_ = other.haveIdentity_;
+  device_ = other.device_;
+  inode_ = other.inode_;
+  other.mapping_ = nullptr;
+  other.data_ = nullptr;
+  other.size_ = 0;
+}
+
+RomStream::RomStream(RomStream&& other) noexcept { takeFrom(other); }
+
+RomStream& RomStream::operator=(RomStream&& other) noexcept {
+  if (this != &other) {
+    release();
+    takeFrom(other);
+  }
+  return *this;
+}
+
+void RomStream::setIdentity() {
   struct stat info;
   if (!path_.empty() && ::stat(path_.c_str(), &info) == 0) {
     haveIdentity_ = true;
@@ -53,7 +115,7 @@ size_t RomStream::copyAt(int64_t offset, uint8_t* dest, size_t count) const {
   }
   size_t available = static_cast<size_t>(fileSize - begin);
   size_t n = std::min(count - skip, available);
-  std::memcpy(dest + skip, bytes_.data() + begin, n);
+  std::memcpy(dest + skip, data_ + begin, n);
   return n;
 }
 
@@ -65,41 +127,42 @@ std::unique_ptr<RomStream> openRom(const std::string& fileName) {
     ::close(fd);
     return nullptr;
   }
-  std::vector<uint8_t> bytes;
-  if (S_ISREG(info.st_mode)) {
-    if (info.st_size > RomStream::kMaxSize) {
-      ::close(fd);
-      fatal("ROM file %s is too large (%lld bytes; at most %lld are supported)\n",
-            fileName.c_str(), static_cast<long long>(info.st_size),
-            static_cast<long long>(RomStream::kMaxSize));
-    }
-    bytes.reserve(static_cast<size_t>(info.st_size));
+  if (S_ISREG(info.st_mode) && info.st_size > RomStream::kMaxSize) {
+    ::close(fd);
+    fatal("ROM file %s is too large (%lld bytes; at most %lld are supported)\n", fileName.c_str(),
+          static_cast<long long>(info.st_size), static_cast<long long>(RomStream::kMaxSize));
   }
-  // Large reads straight into the image; also copes with pipes and files
-  // that grow or shrink while they are read.
+  if (S_ISREG(info.st_mode) && info.st_size > 0) {
+    // A private mapping: no copy, pages come straight from the page cache.
+    const size_t size = static_cast<size_t>(info.st_size);
+    void* map = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (map != MAP_FAILED) {
+      ::close(fd);
+      auto rom = std::make_unique<RomStream>(std::vector<uint8_t>(), fileName);
+      rom->mapping_ = map;
+      rom->data_ = static_cast<uint8_t*>(map);
+      rom->size_ = size;
+      return rom;
+    }
+  }
+  // Pipes and files that cannot be mapped: large reads into a buffer.
+  std::vector<uint8_t> bytes;
   constexpr size_t kChunk = 1 << 20;
+  std::vector<uint8_t> chunk(kChunk);
   for (;;) {
-    size_t used = bytes.size();
-    if (static_cast<int64_t>(used) > RomStream::kMaxSize) {
+    ssize_t got = ::read(fd, chunk.data(), kChunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      ::close(fd);
+      return nullptr;
+    }
+    if (got == 0) break;
+    if (static_cast<int64_t>(bytes.size()) + got > RomStream::kMaxSize) {
       ::close(fd);
       fatal("ROM file %s is too large (at most %lld bytes are supported)\n", fileName.c_str(),
             static_cast<long long>(RomStream::kMaxSize));
     }
-    bytes.resize(used + kChunk);
-    ssize_t got = ::read(fd, bytes.data() + used, kChunk);
-    if (got < 0 && errno == EINTR) {
-      bytes.resize(used);
-      continue;
-    }
-    if (got <= 0) {
-      bytes.resize(used);
-      if (got < 0) {
-        ::close(fd);
-        return nullptr;
-      }
-      break;
-    }
-    bytes.resize(used + static_cast<size_t>(got));
+    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
   }
   ::close(fd);
   return std::make_unique<RomStream>(std::move(bytes), fileName);
@@ -111,8 +174,8 @@ void detectByteOrder(RomStream& stream) {
   readBytes(stream, magic, 4);
   const bool whole = stream.size() >= 4;
   const uint32_t value = loadBE32(magic);
-  std::vector<uint8_t>& bytes = stream.bytes_;
-  const size_t n = bytes.size();
+  uint8_t* bytes = stream.data_;
+  const size_t n = stream.size_;
   if (whole && value == 0x37804012) {
     stream.byteSwapped = 1;
     stream.byteOrder = ByteOrder::Swapped16;

@@ -33,9 +33,15 @@ class RomStream {
 
   RomStream() = default;
   explicit RomStream(std::vector<uint8_t> bytes, std::string path = std::string());
+  ~RomStream();
+  // A copy holds its own image in memory; a move takes the image along.
+  RomStream(const RomStream& other);
+  RomStream& operator=(const RomStream& other);
+  RomStream(RomStream&& other) noexcept;
+  RomStream& operator=(RomStream&& other) noexcept;
 
-  int64_t size() const { return static_cast<int64_t>(bytes_.size()); }
-  const uint8_t* data() const { return bytes_.data(); }
+  int64_t size() const { return static_cast<int64_t>(size_); }
+  const uint8_t* data() const { return data_; }
   const std::string& path() const { return path_; }
 
   // Whether `other` names the same file on disk as this ROM (same device and
@@ -53,7 +59,17 @@ class RomStream {
 
  private:
   friend void detectByteOrder(RomStream& stream);
+  friend std::unique_ptr<RomStream> openRom(const std::string& fileName);
+  void setIdentity();
+  void release();
+  void takeFrom(RomStream& other) noexcept;
+
+  // The image: either `bytes_` or a private, writable mapping of the file
+  // (copy-on-write, so the byte-order fix never reaches the file).
   std::vector<uint8_t> bytes_;
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  void* mapping_ = nullptr;
   std::string path_;
   bool haveIdentity_ = false;
   uint64_t device_ = 0;
