@@ -1,6 +1,7 @@
 #include "audio/wav_writer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -94,9 +95,11 @@ class WavFile {
   // Puts the final lengths into the header (`dataBytes` of samples, a pad
   // byte after an odd data chunk), writes what is left and closes. False
   // when any write or the close failed.
-  bool finish(uint64_t dataBytes) {
+  bool finish(uint64_t dataBytes, const std::vector<uint8_t>& trailingChunk) {
     if (dataBytes % 2 != 0) *extend(1) = 0;
-    const uint64_t fileLength = kWavHeaderSize + dataBytes + dataBytes % 2;
+    if (!trailingChunk.empty()) std::memcpy(extend(trailingChunk.size()), trailingChunk.data(), trailingChunk.size());
+    const uint64_t fileLength =
+        kWavHeaderSize + dataBytes + dataBytes % 2 + trailingChunk.size();
     uint8_t lengths[kWavHeaderSize];
     std::memcpy(lengths, headerBytes(), kWavHeaderSize);
     storeLE32(lengths + kRiffSizeOffset, static_cast<uint32_t>(fileLength - 8));
@@ -288,6 +291,101 @@ uint64_t writeAdpcmWave(RunContext& ctx, const RomStream& rom, WavFile& file,
   return static_cast<uint64_t>(count) * kFrameOutputBytes;
 }
 
+// The "smpl" chunk (/l): sampler facts for the wave. Layout, little-endian:
+//    0 "smpl"  4 chunk size (36 + 24 per loop)  8 manufacturer 0  12 product 0
+//   16 sample period in ns  20 MIDI unity note  24 MIDI pitch fraction
+//   28 SMPTE format 0  32 SMPTE offset 0  36 loop count  40 sampler data 0
+//   44.. loops of 24 bytes: id, type (0 forward), start, end (last sample
+//   played), fraction 0, play count (0 endless).
+constexpr size_t kSamplerChunkHeader = 44;
+constexpr size_t kSamplerLoopSize = 24;
+constexpr int kDefaultUnityNote = 60;
+
+// The key map of the sound that led to this wave, if it has one.
+const ALKeyMap* soundKeyMap(const RunContext& ctx) {
+  const int32_t sound = ctx.walk.soundEntry;
+  if (sound <= 0 || sound >= ctx.table.size()) return nullptr;
+  const ALSound* record = ctx.table[sound].getIf<ALSound>();
+  if (record == nullptr || record->keyMap <= 0 || record->keyMap >= ctx.table.size()) return nullptr;
+  return ctx.table[record->keyMap].getIf<ALKeyMap>();
+}
+
+// start, end and count of the wave's loop record, whichever loop kind the
+// entry holds; false when there is none.
+bool waveLoop(const RunContext& ctx, const ALWaveTable& wave, int32_t (&loop)[3]) {
+  const int32_t index = wave.waveInfo.rawWave.loop;
+  if (index <= 0 || index >= ctx.table.size()) return false;
+  if (const ALADPCMloop* a = ctx.table[index].getIf<ALADPCMloop>()) {
+    loop[0] = a->start, loop[1] = a->end, loop[2] = a->count;
+    return true;
+  }
+  if (const ALRawLoop* r = ctx.table[index].getIf<ALRawLoop>()) {
+    loop[0] = r->start, loop[1] = r->end, loop[2] = r->count;
+    return true;
+  }
+  return false;
+}
+
+std::vector<uint8_t> samplerChunk(RunContext& ctx, const ALWaveTable& wave, const std::string& path,
+                                  int64_t samples) {
+  // Unity note and fraction from the key map's base key and detune (cents):
+  // the pitch keyBase * 100 + detune cents, split into a note and the
+  // fraction of a semitone above it (0x80000000 is half a semitone).
+  int64_t cents = int64_t{kDefaultUnityNote} * 100;
+  if (const ALKeyMap* keyMap = soundKeyMap(ctx)) cents = int64_t{keyMap->keyBase} * 100 + keyMap->detune;
+  cents = std::clamp<int64_t>(cents, 0, 127 * 100);
+  const uint32_t unityNote = static_cast<uint32_t>(cents / 100);
+  const uint32_t fraction =
+      static_cast<uint32_t>(std::llround(static_cast<double>(cents % 100) / 100.0 * 4294967296.0));
+  const int32_t rate = ctx.walk.outputRate;
+  const uint32_t period =
+      rate > 0 ? static_cast<uint32_t>(std::llround(1e9 / static_cast<double>(rate))) : 0;
+
+  int32_t loop[3];
+  bool looped = waveLoop(ctx, wave, loop) && loop[2] != 0 && loop[0] < loop[1];
+  int64_t start = 0, end = 0;
+  if (looped) {
+    start = loop[0];
+    end = int64_t{loop[1]} - 1;
+    if (start < 0 || end >= samples) {
+      const int64_t clippedStart = std::max<int64_t>(start, 0);
+      const int64_t clippedEnd = std::min<int64_t>(end, samples - 1);
+      if (clippedStart > clippedEnd) {
+        std::fprintf(ctx.err,
+                     "Warning: %s: loop %" PRId64 "..%" PRId64 " lies outside its %" PRId64
+                     " samples; no loop is written\n",
+                     path.c_str(), start, end, samples);
+        looped = false;
+      } else {
+        std::fprintf(ctx.err,
+                     "Warning: %s: loop %" PRId64 "..%" PRId64 " reaches past its %" PRId64
+                     " samples; clipped to %" PRId64 "..%" PRId64 "\n",
+                     path.c_str(), start, end, samples, clippedStart, clippedEnd);
+        start = clippedStart;
+        end = clippedEnd;
+      }
+    }
+  }
+  // -1, 2147483647 and any other negative count play endlessly.
+  const uint32_t playCount = looped && loop[2] > 0 && loop[2] < INT32_MAX ? static_cast<uint32_t>(loop[2]) : 0;
+
+  const size_t loops = looped ? 1 : 0;
+  std::vector<uint8_t> chunk(kSamplerChunkHeader + kSamplerLoopSize * loops, 0);
+  std::memcpy(chunk.data(), "smpl", 4);
+  storeLE32(chunk.data() + 4, static_cast<uint32_t>(chunk.size() - 8));
+  storeLE32(chunk.data() + 16, period);
+  storeLE32(chunk.data() + 20, unityNote);
+  storeLE32(chunk.data() + 24, fraction);
+  storeLE32(chunk.data() + 36, static_cast<uint32_t>(loops));
+  if (looped) {
+    uint8_t* l = chunk.data() + kSamplerChunkHeader;
+    storeLE32(l + 8, static_cast<uint32_t>(start));
+    storeLE32(l + 12, static_cast<uint32_t>(end));
+    storeLE32(l + 20, playCount);
+  }
+  return chunk;
+}
+
 }  // namespace
 
 void writeWaveFile(RunContext& ctx, const ALWaveTable& wave) {
@@ -336,7 +434,9 @@ void writeWaveFile(RunContext& ctx, const ALWaveTable& wave) {
     }
   }
   outcome.samples = static_cast<int64_t>(dataBytes / 2);
-  const bool written = file.finish(dataBytes);
+  std::vector<uint8_t> trailing;
+  if (ctx.settings.samplerChunk) trailing = samplerChunk(ctx, wave, path, outcome.samples);
+  const bool written = file.finish(dataBytes, trailing);
   if (!written) {
     std::fprintf(ctx.err, "Unable to write .wav output file %s\n", path.c_str());
     outcome.skipped = "the output file could not be written completely";

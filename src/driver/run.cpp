@@ -38,6 +38,7 @@ const char* const kUsageText =
     "  filename    ROM Filename. Any format (byte swapped or not)\n"
     "  /d dir      Output folder, created when missing. Default = current folder\n"
     "  /x          Extract every bank file found, each into a folder CTL_xxxxxx\n"
+    "  /l          Add loop points and root key to WAV files (a \"smpl\" chunk)\n"
     "\n";
 
 void refuseNegativeOffset(const RunSettings& settings, const char* name, int32_t value) {
@@ -212,6 +213,7 @@ int runSequence(RunContext& ctx, const std::vector<std::string>& args) {
   }
   readOptions(ctx);
   const bool extractAll = findOption(s, "x") != 0;
+  s.samplerChunk = findOption(s, "l") != 0;
 
   const std::string& romName = s.argList[static_cast<size_t>(s.argCount - 1)];
   std::unique_ptr<RomStream> rom = openRom(romName);

@@ -28,6 +28,8 @@ struct RunSettings {
   int32_t fieldWidth = 10;
   char nameTemplate[32] = "%t%2i%2s";  // at most 31 characters
   double rateRatio = 1.0;
+  // /l: every WAV file also carries a "smpl" chunk (loop and root key).
+  bool samplerChunk = false;
   // Folder every output file goes to; empty for the current directory.
   std::string outputDir;
 };

@@ -44,6 +44,7 @@ const char* const kUsage =
             "  filename    ROM Filename. Any format (byte swapped or not)\n"
             "  /d dir      Output folder, created when missing. Default = current folder\n"
             "  /x          Extract every bank file found, each into a folder CTL_xxxxxx\n"
+            "  /l          Add loop points and root key to WAV files (a \"smpl\" chunk)\n"
             "\n";
 
 TEST_F(RunTest, NoArgumentPrintsUsageAndFails) {
