@@ -10,6 +10,7 @@
 #include "driver/options.h"
 #include "driver/run_context.h"
 #include "header/header_writer.h"
+#include "header/json_writer.h"
 #include "rom/offset_scan.h"
 #include "rom/rom_stream.h"
 
@@ -39,6 +40,7 @@ const char* const kUsageText =
     "  /d dir      Output folder, created when missing. Default = current folder\n"
     "  /x          Extract every bank file found, each into a folder CTL_xxxxxx\n"
     "  /l          Add loop points and root key to WAV files (a \"smpl\" chunk)\n"
+    "  /j file     Also describe the bank file as a JSON document\n"
     "\n";
 
 void refuseNegativeOffset(const RunSettings& settings, const char* name, int32_t value) {
@@ -99,11 +101,37 @@ void reportSettings(RunContext& ctx) {
 // Steps 13 to 16 for the bank file at ctlOffset: the walk (WAV files are
 // written as it goes), the header after a successful walk, the count.
 // Gives back whether the bank file was read.
-bool ripBankFile(RunContext& ctx) {
+// /j: the bank file's JSON document, beside the header. Refuses the ROM's own
+// name like every other output. Gives back whether it was written.
+bool writeJsonFile(RunContext& ctx) {
+  const std::string path = outputPath(ctx.settings, ctx.settings.jsonName);
+  if (ctx.rom->isSameFileAs(path)) {
+    std::fprintf(ctx.err, "Refusing to write JSON file %s: it is the ROM file\n", path.c_str());
+    return false;
+  }
+  FILE* file = std::fopen(path.c_str(), "w");
+  if (file == nullptr) {
+    std::fprintf(ctx.err, "Unable to write to JSON file %s\n", path.c_str());
+    return false;
+  }
+  writeJsonDocument(ctx, jsonRunInfo(*ctx.rom), file);
+  const bool failed = std::ferror(file) != 0;
+  if (std::fclose(file) != 0 || failed) {
+    std::fprintf(ctx.err, "Error while writing JSON file %s\n", path.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool ripBankFile(RunContext& ctx, bool* jsonWritten = nullptr) {
   enterNullStruct(ctx);
   seekTo(*ctx.rom, ctx.settings.ctlOffset);
   const bool read = readBankFile(ctx) != 0;
   if (read) writeHeader(ctx);
+  if (read && !ctx.settings.jsonName.empty()) {
+    const bool written = writeJsonFile(ctx);
+    if (jsonWritten != nullptr) *jsonWritten = written;
+  }
   if (ctx.counters.wavFiles != 0 && ctx.settings.verbose == 1) {
     std::fprintf(ctx.out, "%d .wav files extracted\n", ctx.counters.wavFiles);
   }
@@ -136,6 +164,8 @@ int ripAllBankFiles(RunContext& ctx, bool ctlGiven) {
     int32_t records = 0;
     int32_t wavFiles = 0;
     std::string failure;
+    std::string folder;
+    bool jsonWritten = false;
   };
   std::vector<Outcome> outcomes;
   for (const ScanCandidate& job : jobs) {
@@ -153,10 +183,14 @@ int ripAllBankFiles(RunContext& ctx, bool ctlGiven) {
 
     Outcome outcome;
     outcome.job = {job.ctlOffset, bank.settings.tblGiven != 0 ? bank.settings.tblOffset : -1};
+    outcome.folder = formatText("CTL_%06X", static_cast<unsigned>(job.ctlOffset));
+    bank.ctlSource = ctx.ctlSource;
+    bank.tblSource = tblGiven ? OffsetSource::Given
+                              : (job.tblOffset >= 0 ? OffsetSource::Scanned : OffsetSource::None);
     try {
       makeFolder(bank.settings.outputDir);
       reportSettings(bank);
-      if (!ripBankFile(bank)) outcome.failure = "unrecognized bank file revision";
+      if (!ripBankFile(bank, &outcome.jsonWritten)) outcome.failure = "unrecognized bank file revision";
     } catch (const FatalError& error) {
       std::fflush(bank.out);
       std::fputs(error.what(), bank.err);
@@ -186,6 +220,34 @@ int ripAllBankFiles(RunContext& ctx, bool ctlGiven) {
   }
   std::fprintf(ctx.err, "%zu bank files: %zu ok, %d failed; %d .wav files in all\n",
                outcomes.size(), outcomes.size() - static_cast<size_t>(failed), failed, wavFiles);
+
+  if (!s.jsonName.empty()) {
+    // The index of the bank files' documents, in the output folder.
+    std::vector<JsonIndexEntry> entries;
+    for (const Outcome& o : outcomes) {
+      JsonIndexEntry e;
+      e.ctlOffset = o.job.ctlOffset;
+      e.tblOffset = o.job.tblOffset;
+      e.folder = o.folder;
+      e.document = o.jsonWritten ? o.folder + "/" + s.jsonName : std::string();
+      e.status = o.failure.empty() ? "ok" : o.failure;
+      e.records = o.records;
+      e.wavFiles = o.wavFiles;
+      entries.push_back(e);
+    }
+    const std::string path = outputPath(s, s.jsonName);
+    FILE* file = ctx.rom->isSameFileAs(path) ? nullptr : std::fopen(path.c_str(), "w");
+    if (file == nullptr) {
+      std::fprintf(ctx.err, "Unable to write to JSON file %s\n", path.c_str());
+      return 1;
+    }
+    writeJsonIndex(jsonRunInfo(*ctx.rom), entries, file);
+    const bool bad = std::ferror(file) != 0;
+    if (std::fclose(file) != 0 || bad) {
+      std::fprintf(ctx.err, "Error while writing JSON file %s\n", path.c_str());
+      return 1;
+    }
+  }
   return failed == 0 ? 0 : 1;
 }
 
@@ -214,6 +276,7 @@ int runSequence(RunContext& ctx, const std::vector<std::string>& args) {
   readOptions(ctx);
   const bool extractAll = findOption(s, "x") != 0;
   s.samplerChunk = findOption(s, "l") != 0;
+  optionText(s, "j", s.jsonName);
 
   const std::string& romName = s.argList[static_cast<size_t>(s.argCount - 1)];
   std::unique_ptr<RomStream> rom = openRom(romName);
@@ -223,11 +286,15 @@ int runSequence(RunContext& ctx, const std::vector<std::string>& args) {
   if (!s.outputDir.empty()) makeFolder(s.outputDir);
 
   const bool ctlGiven = optionInt(s, "c", s.ctlOffset) != 0;
+  const bool tblOptionGiven = s.tblGiven != 0;
   if (!ctlGiven) {
     guessOffsets(ctx);
   } else {
     refuseNegativeOffset(s, "c", s.ctlOffset);
   }
+  ctx.ctlSource = ctlGiven ? OffsetSource::Given : OffsetSource::Scanned;
+  ctx.tblSource = tblOptionGiven ? OffsetSource::Given
+                                 : (s.tblOffset != 0 ? OffsetSource::Scanned : OffsetSource::None);
   if (extractAll) return ripAllBankFiles(ctx, ctlGiven);
 
   reportSettings(ctx);

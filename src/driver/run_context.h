@@ -30,6 +30,8 @@ struct RunSettings {
   double rateRatio = 1.0;
   // /l: every WAV file also carries a "smpl" chunk (loop and root key).
   bool samplerChunk = false;
+  // /j: the JSON document's name (empty: none), inside the output folder.
+  std::string jsonName;
   // Folder every output file goes to; empty for the current directory.
   std::string outputDir;
 };

@@ -45,6 +45,7 @@ const char* const kUsage =
             "  /d dir      Output folder, created when missing. Default = current folder\n"
             "  /x          Extract every bank file found, each into a folder CTL_xxxxxx\n"
             "  /l          Add loop points and root key to WAV files (a \"smpl\" chunk)\n"
+            "  /j file     Also describe the bank file as a JSON document\n"
             "\n";
 
 TEST_F(RunTest, NoArgumentPrintsUsageAndFails) {
