@@ -14,6 +14,10 @@
 
 namespace {
 
+// Kept in static storage of its own: the exit handler runs after the
+// function-local string below may already be destroyed.
+char removeAtExit[4096];
+
 std::string scratchDir() {
   static std::string dir = [] {
     const char* base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
@@ -24,9 +28,10 @@ std::string scratchDir() {
     std::string made = name.data();
     // Every output file of the run lands here.
     if (::chdir(made.c_str()) != 0) std::abort();
+    std::snprintf(removeAtExit, sizeof removeAtExit, "%s", made.c_str());
     std::atexit([] {
       std::error_code ignored;
-      std::filesystem::remove_all(scratchDir(), ignored);
+      std::filesystem::remove_all(removeAtExit, ignored);
     });
     return made;
   }();
