@@ -28,10 +28,10 @@ struct Fixture {
   Fixture() {
     using namespace zaft::test;
     std::mt19937 rng(7);
-    BankFileSpec spec;
-    spec.envelopes.resize(8);
-    spec.keyMaps.resize(16);
-    for (int b = 0; b < 16; ++b) spec.books.push_back(simpleBook(4));
+    BankFileSpec design;
+    design.envelopes.resize(8);
+    design.keyMaps.resize(16);
+    for (int b = 0; b < 16; ++b) design.books.push_back(simpleBook(4));
     const int waves = 1000;  // about 60 MiB of samples
     InstrumentSpec inst;
     for (int w = 0; w < waves; ++w) {
@@ -43,18 +43,18 @@ struct Fixture {
         for (size_t f = 0; f < wave.data.size(); f += 9) wave.data[f] = static_cast<uint8_t>(rng() % 0xC4) & 0xC3;
         wave.book = w % 16;
       }
-      spec.waves.push_back(wave);
-      spec.sounds.push_back({w % 8, w % 16, w, 64, 127, 0});
+      design.waves.push_back(wave);
+      design.sounds.push_back({w % 8, w % 16, w, 64, 127, 0});
       inst.sounds.push_back(w);
       if (inst.sounds.size() == 100) {
-        spec.instruments.push_back(inst);
+        design.instruments.push_back(inst);
         inst.sounds.clear();
       }
     }
     BankSpec bank;
-    for (size_t i = 0; i < spec.instruments.size(); ++i) bank.insts.push_back(static_cast<int>(i));
-    spec.banks = {bank};
-    BuiltBank built = buildBank(spec);
+    for (size_t i = 0; i < design.instruments.size(); ++i) bank.insts.push_back(static_cast<int>(i));
+    design.banks = {bank};
+    BuiltBank built = buildBank(design);
     RomBuilder image(kRomSize);
     for (size_t i = 0; i < kCtl; ++i) image.bytes()[i] = static_cast<uint8_t>(rng());
     placeBank(image, built, kCtl, kTbl);

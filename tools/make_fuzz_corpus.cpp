@@ -14,12 +14,12 @@ using namespace zaft::test;
 namespace {
 
 BankFileSpec smallBank(int variant) {
-  BankFileSpec spec;
-  spec.envelopes.push_back({0, 1000, 5000, 127, 100});
-  spec.keyMaps.push_back({0, 127, 0, 127, 60, static_cast<int8_t>(variant - 2)});
-  spec.loops.push_back({16, 64, -1, true});
-  spec.loops.push_back({0, 40, 2147483647, false});
-  spec.books.push_back(simpleBook(variant % 2 == 0 ? 2 : 4));
+  BankFileSpec design;
+  design.envelopes.push_back({0, 1000, 5000, 127, 100});
+  design.keyMaps.push_back({0, 127, 0, 127, 60, static_cast<int8_t>(variant - 2)});
+  design.loops.push_back({16, 64, -1, true});
+  design.loops.push_back({0, 40, 2147483647, false});
+  design.books.push_back(simpleBook(variant % 2 == 0 ? 2 : 4));
   WaveSpec adpcm;
   adpcm.type = 0;
   for (int f = 0; f < 8; ++f) {
@@ -36,22 +36,22 @@ BankFileSpec smallBank(int variant) {
     raw.data.push_back(static_cast<uint8_t>(i * 13));
   }
   raw.loop = 1;
-  spec.waves = {adpcm, raw};
-  spec.sounds.push_back({0, 0, 0, 64, 127, 0});
-  spec.sounds.push_back({0, 0, 1, 32, 100, 0});
-  spec.sounds.push_back({0, -1, 0, 96, 90, 0});
+  design.waves = {adpcm, raw};
+  design.sounds.push_back({0, 0, 0, 64, 127, 0});
+  design.sounds.push_back({0, 0, 1, 32, 100, 0});
+  design.sounds.push_back({0, -1, 0, 96, 90, 0});
   InstrumentSpec inst;
   inst.sounds = {0, 1};
   InstrumentSpec drums;
   drums.sounds = {2, 0};
-  spec.instruments = {inst, drums};
+  design.instruments = {inst, drums};
   BankSpec bank;
   bank.sampleRate = variant % 2 == 0 ? 22050 : 16000;
   bank.insts = {0, 0};
   if (variant >= 2) bank.percussion = 1;
-  spec.banks = {bank};
-  if (variant == 4) spec.bankList = {0, 0};
-  return spec;
+  design.banks = {bank};
+  if (variant == 4) design.bankList = {0, 0};
+  return design;
 }
 
 void writeSeed(const std::string& path, uint8_t mode, const std::vector<uint8_t>& rom) {

@@ -219,14 +219,14 @@ constexpr size_t kRomSize = 0x8000;
 // an ADPCM wave (loop and one-predictor book) and a raw wave (raw loop).
 // Every record kind appears once or twice.
 test::BankFileSpec smallBank() {
-  test::BankFileSpec spec;
-  spec.envelopes = {{0, 1000000, 50000, 127, 100}};
-  spec.keyMaps = {{0, 127, 0, 127, 60, -5}};
-  spec.loops = {{0, 64, -1, true}, {8, 24, 2, false}};
+  test::BankFileSpec design;
+  design.envelopes = {{0, 1000000, 50000, 127, 100}};
+  design.keyMaps = {{0, 127, 0, 127, 60, -5}};
+  design.loops = {{0, 64, -1, true}, {8, 24, 2, false}};
   test::BookSpec book = test::simpleBook(1);
   book.predictors[0] = -32768;
   book.predictors[7] = 32767;
-  spec.books = {book};
+  design.books = {book};
   std::vector<uint8_t> frames;
   for (int f = 0; f < 4; ++f) {
     frames.push_back(0x20);
@@ -238,16 +238,16 @@ test::BankFileSpec smallBank() {
     raw.push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
     raw.push_back(static_cast<uint8_t>(v));
   }
-  spec.waves = {{0, 0, frames, 0, 0}, {1, 0, raw, 1, -1}};
-  spec.sounds = {{0, 0, 0, 64, 127, 0}, {0, 0, 1, 32, 200, 1}};
+  design.waves = {{0, 0, frames, 0, 0}, {1, 0, raw, 1, -1}};
+  design.sounds = {{0, 0, 0, 64, 127, 0}, {0, 0, 1, 32, 200, 1}};
   test::InstrumentSpec inst;
   inst.sounds = {0, 1};
   inst.bendRange = -2;
-  spec.instruments = {inst};
+  design.instruments = {inst};
   test::BankSpec bank;
   bank.insts = {0};
-  spec.banks = {bank};
-  return spec;
+  design.banks = {bank};
+  return design;
 }
 
 // A RunContext walked over a generated ROM, its console captured.
@@ -256,15 +256,15 @@ struct Walk {
   RomStream rom;
   RunContext ctx;
 
-  static std::vector<uint8_t> romWith(const test::BankFileSpec& spec) {
+  static std::vector<uint8_t> romWith(const test::BankFileSpec& design) {
     test::RomBuilder builder(kRomSize);
-    test::placeBank(builder, test::buildBank(spec), kCtl, kTbl);
+    test::placeBank(builder, test::buildBank(design), kCtl, kTbl);
     return builder.bytes();
   }
 
-  explicit Walk(const test::BankFileSpec& spec, const char* nameTemplate = nullptr,
+  explicit Walk(const test::BankFileSpec& design, const char* nameTemplate = nullptr,
                 const std::string& wavFolder = std::string())
-      : rom(romWith(spec), "example.z64") {
+      : rom(romWith(design), "example.z64") {
     ctx.rom = &rom;
     ctx.out = out.file();
     ctx.err = err.file();

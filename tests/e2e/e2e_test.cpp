@@ -76,19 +76,19 @@ std::vector<uint8_t> rawSamples(int count, uint32_t seed) {
 // waves; a wave table, envelopes and key maps shared between sounds; an
 // instrument shared by both banks; a sound with three null pointers.
 BankFileSpec demoSpec() {
-  BankFileSpec spec;
-  spec.envelopes = {{0, 1000000, 50000, 127, 100}, {10, 20, 30, 90, 80}};
-  spec.keyMaps = {{0, 127, 0, 127, 60, -5}, {10, 100, 36, 72, 48, 30}};
-  spec.loops = {{0, 200, -1, true}, {8, 90, 2147483647, false}};
-  spec.books = {resonatorBook(2), resonatorBook(4)};
-  spec.waves = {
+  BankFileSpec design;
+  design.envelopes = {{0, 1000000, 50000, 127, 100}, {10, 20, 30, 90, 80}};
+  design.keyMaps = {{0, 127, 0, 127, 60, -5}, {10, 100, 36, 72, 48, 30}};
+  design.loops = {{0, 200, -1, true}, {8, 90, 2147483647, false}};
+  design.books = {resonatorBook(2), resonatorBook(4)};
+  design.waves = {
       {0, 0, adpcmFrames(40, 2, 1, false), 0, 0},   // W0: shared by two sounds
       {1, 0, rawSamples(100, 2), 1, -1},            // W1: raw with a raw loop
       {0, 0, adpcmFrames(25, 4, 3, true), -1, 1},   // W2: len % 9 == 1
       {0, 0, adpcmFrames(12, 4, 4, false), -1, 1},  // W3: percussion
       {1, 0, rawSamples(64, 5), -1, -1},            // W4: in the second bank
   };
-  spec.sounds = {
+  design.sounds = {
       {0, 0, 0, 64, 127, 0},     // S0
       {0, 0, 1, 32, 100, 0},     // S1
       {0, 1, 0, 96, 90, 1},      // S2: W0 again
@@ -103,15 +103,15 @@ BankFileSpec demoSpec() {
   perc.sounds = {4};
   i2.sounds = {5, 3};
   i3.sounds = {6};
-  spec.instruments = {i0, i1, perc, i2, i3};
+  design.instruments = {i0, i1, perc, i2, i3};
   test::BankSpec b0, b1;
   b0.sampleRate = 22050;
   b0.percussion = 2;
   b0.insts = {0, 1};
   b1.sampleRate = 16000;
   b1.insts = {3, 0, 4};
-  spec.banks = {b0, b1};
-  return spec;
+  design.banks = {b0, b1};
+  return design;
 }
 
 std::vector<uint8_t> demoRom(test::BuiltBank* builtOut = nullptr) {
@@ -135,19 +135,19 @@ std::string hex(const std::vector<uint8_t>& bytes, size_t from, size_t count) {
 
 // The expectations file for wavcheck.py: file name → wave index and rate.
 std::string expectations(const test::TempDir& dir, const std::map<std::string, std::pair<int, int>>& files) {
-  BankFileSpec spec = demoSpec();
-  test::BuiltBank built = test::buildBank(spec);
+  BankFileSpec design = demoSpec();
+  test::BuiltBank built = test::buildBank(design);
   std::ostringstream json;
   json << "[";
   bool first = true;
   for (const auto& [name, info] : files) {
-    const test::WaveSpec& w = spec.waves[static_cast<size_t>(info.first)];
+    const test::WaveSpec& w = design.waves[static_cast<size_t>(info.first)];
     json << (first ? "" : ",") << "{\"file\":\"" << dir.file(name) << "\",\"rate\":" << info.second
          << ",\"type\":" << static_cast<int>(w.type) << ",\"data\":\""
          << hex(w.data, 0, w.data.size()) << "\"";
     if (w.type == 0) {
       json << ",\"book\":[";
-      const test::BookSpec& book = spec.books[static_cast<size_t>(w.book)];
+      const test::BookSpec& book = design.books[static_cast<size_t>(w.book)];
       for (size_t i = 0; i < book.predictors.size(); ++i) json << (i ? "," : "") << book.predictors[i];
       json << "]";
     }

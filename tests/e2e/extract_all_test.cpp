@@ -16,10 +16,10 @@ namespace {
 using test::RunResult;
 
 test::BankFileSpec smallSpec(int32_t rate, int waves) {
-  test::BankFileSpec spec;
-  spec.envelopes = {{0, 0, 100, 127, 100}};
-  spec.keyMaps = {{0, 127, 0, 127, 60, 0}};
-  spec.books = {test::simpleBook(2)};
+  test::BankFileSpec design;
+  design.envelopes = {{0, 0, 100, 127, 100}};
+  design.keyMaps = {{0, 127, 0, 127, 60, 0}};
+  design.books = {test::simpleBook(2)};
   test::InstrumentSpec inst;
   for (int w = 0; w < waves; ++w) {
     test::WaveSpec wave;
@@ -31,16 +31,16 @@ test::BankFileSpec smallSpec(int32_t rate, int waves) {
       for (size_t f = 0; f < wave.data.size(); f += 9) wave.data[f] &= 0xC1;
       wave.book = 0;
     }
-    spec.waves.push_back(wave);
-    spec.sounds.push_back({0, 0, w, 64, 127, 0});
+    design.waves.push_back(wave);
+    design.sounds.push_back({0, 0, w, 64, 127, 0});
     inst.sounds.push_back(w);
   }
-  spec.instruments = {inst};
+  design.instruments = {inst};
   test::BankSpec bank;
   bank.sampleRate = rate;
   bank.insts = {0};
-  spec.banks = {bank};
-  return spec;
+  design.banks = {bank};
+  return design;
 }
 
 struct Layout {

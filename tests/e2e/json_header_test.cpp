@@ -61,16 +61,16 @@ class Random {
 // header lines), raw waves of types 1, 2 and 255, books of up to 4
 // predictors, values at their limits.
 test::BankFileSpec randomBank(Random& r) {
-  test::BankFileSpec spec;
+  test::BankFileSpec design;
   for (int k = 1 + r.below(4); k > 0; --k) {
-    spec.envelopes.push_back({r.s32(), r.s32(), r.s32(), r.byte(), r.byte()});
+    design.envelopes.push_back({r.s32(), r.s32(), r.s32(), r.byte(), r.byte()});
   }
   for (int k = 1 + r.below(4); k > 0; --k) {
-    spec.keyMaps.push_back({r.byte(), r.byte(), r.byte(), r.byte(), r.byte(),
+    design.keyMaps.push_back({r.byte(), r.byte(), r.byte(), r.byte(), r.byte(),
                             static_cast<int8_t>(r.byte())});
   }
   for (int k = 1 + r.below(4); k > 0; --k) {
-    spec.loops.push_back({r.s32(), r.s32(), r.s32(), r.below(2) == 0});
+    design.loops.push_back({r.s32(), r.s32(), r.s32(), r.below(2) == 0});
   }
   for (int k = 1 + r.below(3); k > 0; --k) {
     test::BookSpec book;
@@ -79,7 +79,7 @@ test::BankFileSpec randomBank(Random& r) {
     for (int c = 0; c < book.npredictors * 16; ++c) {
       book.predictors.push_back(r.below(8) == 0 ? (r.below(2) ? -32768 : 32767) : r.s16());
     }
-    spec.books.push_back(book);
+    design.books.push_back(book);
   }
   const uint8_t rawTypes[] = {1, 2, 255};
   for (int k = 1 + r.below(6); k > 0; --k) {
@@ -87,13 +87,13 @@ test::BankFileSpec randomBank(Random& r) {
     wave.type = r.below(2) == 0 ? 0 : rawTypes[r.below(3)];
     wave.flags = r.byte();
     wave.data.assign(static_cast<size_t>(9 * (1 + r.below(4))), 0x11);
-    wave.loop = r.pick(spec.loops.size());
-    wave.book = wave.type == 0 ? r.pick(spec.books.size()) : -1;
-    spec.waves.push_back(wave);
+    wave.loop = r.pick(design.loops.size());
+    wave.book = wave.type == 0 ? r.pick(design.books.size()) : -1;
+    design.waves.push_back(wave);
   }
   for (int k = 1 + r.below(8); k > 0; --k) {
-    spec.sounds.push_back({r.pick(spec.envelopes.size()), r.pick(spec.keyMaps.size()),
-                           r.pick(spec.waves.size()), r.byte(), r.byte(), r.byte()});
+    design.sounds.push_back({r.pick(design.envelopes.size()), r.pick(design.keyMaps.size()),
+                           r.pick(design.waves.size()), r.byte(), r.byte(), r.byte()});
   }
   for (int k = 1 + r.below(5); k > 0; --k) {
     test::InstrumentSpec inst;
@@ -103,20 +103,20 @@ test::BankFileSpec randomBank(Random& r) {
     inst.flags = r.byte();
     for (uint8_t& m : inst.modulation) m = r.byte();
     inst.bendRange = r.s16();
-    inst.sounds = r.picks(spec.sounds.size(), 10);
-    spec.instruments.push_back(inst);
+    inst.sounds = r.picks(design.sounds.size(), 10);
+    design.instruments.push_back(inst);
   }
   for (int k = 1 + r.below(3); k > 0; --k) {
     test::BankSpec bank;
     bank.flags = r.byte();
     bank.pad = r.byte();
     bank.sampleRate = r.s32();
-    bank.percussion = r.pick(spec.instruments.size());
-    bank.insts = r.picks(spec.instruments.size(), 10);
-    spec.banks.push_back(bank);
+    bank.percussion = r.pick(design.instruments.size());
+    bank.insts = r.picks(design.instruments.size(), 10);
+    design.banks.push_back(bank);
   }
-  for (int k = 1 + r.below(3); k > 0; --k) spec.bankList.push_back(r.pick(spec.banks.size()));
-  return spec;
+  for (int k = 1 + r.below(3); k > 0; --k) design.bankList.push_back(r.pick(design.banks.size()));
+  return design;
 }
 
 // Naming templates: names with quotes, backslashes, a control character and

@@ -32,25 +32,25 @@ std::vector<uint8_t> bytesOf(int n, uint8_t seed, bool adpcm) {
 // loop (detune +30), ADPCM without loop (detune 0), raw without key map
 // whose loop reaches past its samples.
 std::vector<uint8_t> loopRom() {
-  test::BankFileSpec spec;
-  spec.envelopes = {{}};
-  spec.keyMaps = {{0, 127, 0, 127, 60, -50}, {0, 127, 0, 127, 72, 30}, {0, 127, 0, 127, 48, 0}};
-  spec.loops = {{16, 100, -1, true}, {8, 50, 3, false}, {10, 1000, 2147483647, false}};
-  spec.books = {test::simpleBook(2)};
-  spec.waves = {{0, 0, bytesOf(9 * 20, 1, true), 0, 0},
+  test::BankFileSpec design;
+  design.envelopes = {{}};
+  design.keyMaps = {{0, 127, 0, 127, 60, -50}, {0, 127, 0, 127, 72, 30}, {0, 127, 0, 127, 48, 0}};
+  design.loops = {{16, 100, -1, true}, {8, 50, 3, false}, {10, 1000, 2147483647, false}};
+  design.books = {test::simpleBook(2)};
+  design.waves = {{0, 0, bytesOf(9 * 20, 1, true), 0, 0},
                 {1, 0, bytesOf(128, 2, false), 1, -1},
                 {0, 0, bytesOf(9 * 4, 3, true), -1, 0},
                 {1, 0, bytesOf(80, 4, false), 2, -1}};
-  spec.sounds = {{0, 0, 0, 64, 127, 0}, {0, 1, 1, 64, 127, 0}, {0, 2, 2, 64, 127, 0}, {0, -1, 3, 64, 127, 0}};
+  design.sounds = {{0, 0, 0, 64, 127, 0}, {0, 1, 1, 64, 127, 0}, {0, 2, 2, 64, 127, 0}, {0, -1, 3, 64, 127, 0}};
   test::InstrumentSpec inst;
   inst.sounds = {0, 1, 2, 3};
-  spec.instruments = {inst};
+  design.instruments = {inst};
   test::BankSpec bank;
   bank.sampleRate = 16000;
   bank.insts = {0};
-  spec.banks = {bank};
+  design.banks = {bank};
   test::RomBuilder rom(0x3000);
-  test::placeBank(rom, test::buildBank(spec), 0x1000, 0x2000);
+  test::placeBank(rom, test::buildBank(design), 0x1000, 0x2000);
   return rom.bytes();
 }
 

@@ -100,7 +100,7 @@ struct BuiltBank {
   std::vector<uint32_t> waveBase;  // each wave's `base` in the sample block
 };
 
-BuiltBank buildBank(const BankFileSpec& spec);
+BuiltBank buildBank(const BankFileSpec& design);
 
 // Copies the blocks into the ROM at the given offsets.
 void placeBank(RomBuilder& rom, const BuiltBank& bank, size_t ctlOffset, size_t tblOffset);

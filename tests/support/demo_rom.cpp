@@ -30,20 +30,20 @@ constexpr int32_t kRawLoopCount = 2147483647;
 // ---------------------------------------------------------------------------
 // Bank content
 
-// A bank file under construction: the layout builder's spec plus, index for
-// index with spec.waves, what the description keeps of each wave.
+// A bank file under construction: the layout builder's design plus, index for
+// index with design.waves, what the description keeps of each wave.
 struct Draft {
-  BankFileSpec spec;
+  BankFileSpec design;
   std::vector<DemoWave> waves;
 
   int envelope(int32_t attack, int32_t decay, int32_t release, uint8_t attackVolume,
                uint8_t decayVolume) {
-    spec.envelopes.push_back({attack, decay, release, attackVolume, decayVolume});
-    return static_cast<int>(spec.envelopes.size()) - 1;
+    design.envelopes.push_back({attack, decay, release, attackVolume, decayVolume});
+    return static_cast<int>(design.envelopes.size()) - 1;
   }
   int keyMap(uint8_t keyMin, uint8_t keyMax, uint8_t keyBase, int8_t detune = 0) {
-    spec.keyMaps.push_back({0, 127, keyMin, keyMax, keyBase, detune});
-    return static_cast<int>(spec.keyMaps.size()) - 1;
+    design.keyMaps.push_back({0, 127, keyMin, keyMax, keyBase, detune});
+    return static_cast<int>(design.keyMaps.size()) - 1;
   }
   int adpcmWave(const char* what, const std::vector<int16_t>& pcm, int npredictors,
                 const LoopedSample* loop = nullptr) {
@@ -54,11 +54,11 @@ struct Draft {
     AdpcmEncoding enc = encodeAdpcm(pcm, w.book);
     w.source = pcm;
     w.expected = std::move(enc.decoded);
-    spec.books.push_back(w.book);
+    design.books.push_back(w.book);
     WaveSpec ws;
     ws.type = 0;
     ws.data = std::move(enc.frames);
-    ws.book = static_cast<int>(spec.books.size()) - 1;
+    ws.book = static_cast<int>(design.books.size()) - 1;
     if (loop) ws.loop = addLoop(w, *loop, static_cast<int32_t>(kLoopForever), true);
     return addWave(std::move(ws), std::move(w));
   }
@@ -75,37 +75,37 @@ struct Draft {
     return addWave(std::move(ws), std::move(w));
   }
   int sound(int env, int keys, int wave, uint8_t pan = 64, uint8_t volume = 127) {
-    spec.sounds.push_back({env, keys, wave, pan, volume, 0});
-    return static_cast<int>(spec.sounds.size()) - 1;
+    design.sounds.push_back({env, keys, wave, pan, volume, 0});
+    return static_cast<int>(design.sounds.size()) - 1;
   }
   int instrument(std::vector<int> sounds, uint8_t volume = 127, int16_t bendRange = 200) {
     InstrumentSpec inst;
     inst.volume = volume;
     inst.bendRange = bendRange;
     inst.sounds = std::move(sounds);
-    spec.instruments.push_back(inst);
-    return static_cast<int>(spec.instruments.size()) - 1;
+    design.instruments.push_back(inst);
+    return static_cast<int>(design.instruments.size()) - 1;
   }
   void bank(int32_t sampleRate, int percussion, std::vector<int> insts) {
     BankSpec b;
     b.sampleRate = sampleRate;
     b.percussion = percussion;
     b.insts = std::move(insts);
-    spec.banks.push_back(std::move(b));
+    design.banks.push_back(std::move(b));
   }
 
  private:
   int addLoop(DemoWave& w, const LoopedSample& sample, int32_t count, bool adpcm) {
-    spec.loops.push_back({sample.loopStart, sample.loopEnd, count, adpcm});
+    design.loops.push_back({sample.loopStart, sample.loopEnd, count, adpcm});
     w.loopStart = sample.loopStart;
     w.loopEnd = sample.loopEnd;
     w.loopCount = count;
-    return static_cast<int>(spec.loops.size()) - 1;
+    return static_cast<int>(design.loops.size()) - 1;
   }
   int addWave(WaveSpec ws, DemoWave w) {
-    spec.waves.push_back(std::move(ws));
+    design.waves.push_back(std::move(ws));
     waves.push_back(std::move(w));
-    return static_cast<int>(spec.waves.size()) - 1;
+    return static_cast<int>(design.waves.size()) - 1;
   }
 };
 
@@ -180,10 +180,10 @@ Draft bankFile2() {
 // instrument and sound numbers of the first sound that reaches it. The
 // percussion instrument is walked before a bank's instruments with the
 // instrument number left from before (0 in the first bank).
-std::vector<DemoWave> walkOrder(const BankFileSpec& spec, std::vector<DemoWave> waves) {
-  std::vector<int> bankList = spec.bankList;
+std::vector<DemoWave> walkOrder(const BankFileSpec& design, std::vector<DemoWave> waves) {
+  std::vector<int> bankList = design.bankList;
   if (bankList.empty()) {
-    for (size_t i = 0; i < spec.banks.size(); ++i) bankList.push_back(static_cast<int>(i));
+    for (size_t i = 0; i < design.banks.size(); ++i) bankList.push_back(static_cast<int>(i));
   }
   std::set<int> banksSeen, instsSeen, soundsSeen, wavesSeen;
   std::vector<std::string> taken;
@@ -192,14 +192,14 @@ std::vector<DemoWave> walkOrder(const BankFileSpec& spec, std::vector<DemoWave> 
   for (int curBank = 0; curBank < static_cast<int>(bankList.size()); ++curBank) {
     const int b = bankList[static_cast<size_t>(curBank)];
     if (b < 0 || !banksSeen.insert(b).second) continue;
-    const BankSpec& bank = spec.banks[static_cast<size_t>(b)];
+    const BankSpec& bank = design.banks[static_cast<size_t>(b)];
     auto walkInstrument = [&](int inst) {
       if (inst < 0 || !instsSeen.insert(inst).second) return;
-      const std::vector<int>& sounds = spec.instruments[static_cast<size_t>(inst)].sounds;
+      const std::vector<int>& sounds = design.instruments[static_cast<size_t>(inst)].sounds;
       for (int curSound = 0; curSound < static_cast<int>(sounds.size()); ++curSound) {
         const int s = sounds[static_cast<size_t>(curSound)];
         if (s < 0 || !soundsSeen.insert(s).second) continue;
-        const int w = spec.sounds[static_cast<size_t>(s)].wave;
+        const int w = design.sounds[static_cast<size_t>(s)].wave;
         if (w < 0 || !wavesSeen.insert(w).second) continue;
         DemoWave wave = waves[static_cast<size_t>(w)];
         char name[32];
@@ -256,7 +256,7 @@ bool looksLikeFrames(const std::vector<uint8_t>& rom, size_t at) {
 DemoBankFile placeBankFile(std::vector<uint8_t>& rom, size_t ctlAt, Draft draft, int skip) {
   DemoBankFile file;
   file.ctlOffset = ctlAt;
-  file.built = buildBank(draft.spec);
+  file.built = buildBank(draft.design);
   const BuiltBank& built = file.built;
   std::copy(built.ctl.begin(), built.ctl.end(), rom.begin() + static_cast<ptrdiff_t>(ctlAt));
   const size_t ctlEnd = ctlAt + built.ctl.size();
@@ -278,10 +278,10 @@ DemoBankFile placeBankFile(std::vector<uint8_t>& rom, size_t ctlAt, Draft draft,
 
   for (size_t w = 0; w < draft.waves.size(); ++w) {
     draft.waves[w].base = built.waveBase[w];
-    draft.waves[w].len = static_cast<uint32_t>(draft.spec.waves[w].data.size());
+    draft.waves[w].len = static_cast<uint32_t>(draft.design.waves[w].data.size());
   }
-  for (const BankSpec& b : draft.spec.banks) file.sampleRates.push_back(b.sampleRate);
-  file.waves = walkOrder(draft.spec, std::move(draft.waves));
+  for (const BankSpec& b : draft.design.banks) file.sampleRates.push_back(b.sampleRate);
+  file.waves = walkOrder(draft.design, std::move(draft.waves));
   return file;
 }
 
