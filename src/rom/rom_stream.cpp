@@ -135,7 +135,7 @@ std::unique_ptr<RomStream> openRom(const std::string& fileName) {
   if (S_ISREG(info.st_mode) && info.st_size > 0) {
     // A private mapping: no copy, pages come straight from the page cache.
     const size_t size = static_cast<size_t>(info.st_size);
-    void* map = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
     if (map != MAP_FAILED) {
       ::close(fd);
       auto rom = std::make_unique<RomStream>(std::vector<uint8_t>(), fileName);
@@ -174,6 +174,14 @@ void detectByteOrder(RomStream& stream) {
   readBytes(stream, magic, 4);
   const bool whole = stream.size() >= 4;
   const uint32_t value = loadBE32(magic);
+  const bool reorder = whole && (value == 0x37804012 || value == 0x40123780);
+  if (reorder && stream.mapping_ != nullptr) {
+    // The mapping is read-only: the reordered image lives in memory of its own.
+    stream.bytes_.assign(stream.data_, stream.data_ + stream.size_);
+    ::munmap(stream.mapping_, stream.size_);
+    stream.mapping_ = nullptr;
+    stream.data_ = stream.bytes_.data();
+  }
   uint8_t* bytes = stream.data_;
   const size_t n = stream.size_;
   if (whole && value == 0x37804012) {

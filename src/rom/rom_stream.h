@@ -64,8 +64,8 @@ class RomStream {
   void release();
   void takeFrom(RomStream& other) noexcept;
 
-  // The image: either `bytes_` or a private, writable mapping of the file
-  // (copy-on-write, so the byte-order fix never reaches the file).
+  // The image: either `bytes_` or a read-only mapping of the file (a dump
+  // that needs reordering is copied into `bytes_` first).
   std::vector<uint8_t> bytes_;
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
