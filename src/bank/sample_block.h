@@ -22,8 +22,11 @@
 //   - frames are judged for ADPCM wave tables with len > 0 whose book holds
 //     at least one predictor. A wave without a book (or with an empty one)
 //     has nothing to judge its frames by: it only has to lie inside the ROM.
-//     A len % 9 == 1 wave's last frame is the encoder's pad byte 0x00 and
-//     is judged like any other (it passes).
+//     A len % 9 == 1 wave's last frame holds one byte of the wave, the pad
+//     byte its encoder writes: it is plausible when that byte is 0x00 (and
+//     blank, as the frame holds nothing else of the wave). This is what
+//     keeps a bank of one long wave from fitting as well 8 frames (72
+//     bytes) earlier or later.
 //   - a frame whose header byte lies outside the ROM is implausible.
 #pragma once
 
@@ -99,16 +102,23 @@ bool betterSampleBlock(const SampleBlockCheck& a, const SampleBlockCheck& b);
 // betterSampleBlock; nullopt when none passes, or when the bank has no frames
 // to judge (raw waves alone place no constraint worth a guess).
 //
-// Fast: an offset must first pass a quick test (the first frames of every
-// judged wave plausible, starting with the most selective wave, and some
-// non-zero byte between the bank's first and last frame); only the offsets
-// that pass it are validated in full. Should an unusual ROM let more than
-// kMaxVerifiedOffsets offsets through the quick test (a bank of a frame or two,
-// data that is almost all zeros), those whose tested frames carry the most
-// non-zero headers are validated, lowest offsets first among equals.
+// Fast: an offset is validated in full only after a quick test. The quick
+// test asks for
+//   - the first 64 frames of the most selective wave (the fewest predictors
+//     over the most frames) plausible, tested for 64 offsets at once;
+//   - enough non-zero bytes between the first and the last judged frame for
+//     a quarter of the frames to carry sound: zero padding and sparse data
+//     fail at once, and tell how far to skip;
+//   - the first and the last 16 frames of every wave plausible (a pad frame
+//     0x00), the waves taken spread over the block.
+// Survivors are validated in batches, those with the most non-zero headers
+// first, and a validation gives up as soon as the offset can neither pass
+// nor beat the best one so far; no survivor is left out, so the result is
+// the same as validating every offset. An offset whose first or last frames
+// hold an implausible header is not found even if 99 % of all its frames
+// are plausible: real encoders never write one. Memory: one bit per ROM
+// byte, and at most 16 MiB of survivors at a time.
 std::optional<SampleBlockCheck> searchSampleBlock(const RomStream& rom,
                                                   const std::vector<WaveProbe>& waves);
-
-constexpr int64_t kMaxVerifiedOffsets = 256;
 
 }  // namespace zaft

@@ -180,6 +180,15 @@ TEST(SampleBlockValidate, PadFramesOfLenModNineOneArePlausibleAndBlank) {
   // The pad frame holds one byte of the wave, 0x00: nothing else is its own.
   EXPECT_EQ(check.blankFrames, 2);
   EXPECT_TRUE(check.passes());
+
+  // A pad byte other than 0x00, even a plausible header, is not a pad.
+  RomBuilder builder;
+  builder.bytes() = randomFiller(0x10000, 7);
+  test::placeBank(builder, bank, 0x100, 0x4000);
+  builder.u8(0x4000 + bank.waveBase[0] + 15 * 9, 0x01);
+  const SampleBlockCheck badPad = validateSampleBlock(RomStream(builder.bytes()), waves, 0x4000);
+  EXPECT_EQ(badPad.plausibleFrames, check.frames - 1);
+  EXPECT_EQ(badPad.blankFrames, 1);
 }
 
 TEST(SampleBlockValidate, HeadersAreJudgedAgainstEachWavesBook) {
@@ -406,6 +415,32 @@ TEST(SampleBlockSearch, NegativeBasesAndBlocksAtTheRomsEnds) {
   EXPECT_EQ(found->offset, 0x1000);
 }
 
+TEST(SampleBlockSearch, OneLongWaveIsNotShiftedByWholeFrames) {
+  // A single wave with a 16-predictor book, with plausible frames on the
+  // same 9-byte grid both before it and after it: 8 frames earlier or later
+  // the headers fit as well, but the pad byte does not.
+  const std::vector<WaveShape> shapes = {{400, 16, true}};
+  const BuiltBank bank = buildWaves(shapes, 3);
+  const size_t tblAt = 0x40000;
+  const size_t end = tblAt + 400 * 9 + 1;
+  std::mt19937 rng(5);
+  RomBuilder builder;
+  builder.bytes() = randomFiller(0x80000, 12);
+  builder.put(tblAt - 16 * 9, encodedFrames(rng, 16, 16));
+  builder.put(tblAt, bank.tbl);
+  builder.put(end, std::vector<uint8_t>(8, 0x33));
+  builder.put(end + 8, encodedFrames(rng, 16, 16));
+  const RomStream rom(builder.bytes());
+  const std::vector<WaveProbe> waves = probesOf(bank, shapes);
+  for (int64_t shift : {-144, -72, 72, 144}) {
+    const SampleBlockCheck shifted = validateSampleBlock(rom, waves, tblAt + shift);
+    EXPECT_EQ(shifted.plausibleFrames, shifted.frames - 1) << shift;
+  }
+  const std::optional<SampleBlockCheck> found = searchSampleBlock(rom, waves);
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->offset, static_cast<int64_t>(tblAt));
+}
+
 TEST(SampleBlockSearch, TinyBankStillEndsWithAPassingOffset) {
   // One frame of a 16-predictor book fits almost anywhere: the search stays
   // bounded and gives back an offset that passes.
@@ -414,6 +449,60 @@ TEST(SampleBlockSearch, TinyBankStillEndsWithAPassingOffset) {
   ASSERT_TRUE(found.has_value());
   EXPECT_TRUE(found->passes());
   EXPECT_EQ(found->offset % 8, 0);
+}
+
+TEST(SampleBlockSearch, SameAsValidatingEveryOffset) {
+  // Below 100 frames a passing offset has every frame plausible, so nothing
+  // the quick test skips could pass: the search must give exactly what
+  // validating every even offset and keeping the best gives.
+  std::mt19937 rng(2024);
+  int found = 0;
+  for (int round = 0; round < 300; ++round) {
+    const size_t size = 512 + rng() % 3000;
+    std::vector<uint8_t> bytes(size);
+    // Zeros, random bytes and runs of plausible frames, so that offsets pass.
+    for (size_t at = 0; at < size;) {
+      const size_t run = 1 + rng() % 200;
+      const unsigned kind = rng() % 3;
+      for (size_t i = at; i < std::min(size, at + run); ++i) {
+        bytes[i] = kind == 0 ? 0
+                   : kind == 1 ? static_cast<uint8_t>(rng())
+                   : (i - at) % 9 == 0 ? static_cast<uint8_t>((rng() % 13) << 4 | rng() % 2)
+                                        : static_cast<uint8_t>(rng());
+      }
+      at += run;
+    }
+    std::vector<WaveProbe> waves;
+    const int count = 1 + static_cast<int>(rng() % 4);
+    int32_t base = static_cast<int32_t>(rng() % 64) - 32;
+    for (int i = 0; i < count; ++i) {
+      WaveProbe w;
+      w.base = base;
+      w.len = static_cast<int32_t>(1 + rng() % 180);
+      w.type = rng() % 6 == 0 ? 1 : 0;
+      w.predictors = static_cast<int32_t>(rng() % 5 == 0 ? 0 : 1 + rng() % 16);
+      if (rng() % 8 == 0) w.len = -w.len;
+      waves.push_back(w);
+      base += static_cast<int32_t>(rng() % 200) - 20;
+    }
+    const RomStream rom(bytes);
+    std::optional<SampleBlockCheck> brute;
+    for (int64_t offset = 0; offset < static_cast<int64_t>(size) + 64; offset += 2) {
+      const SampleBlockCheck check = validateSampleBlock(rom, waves, offset);
+      if (check.frames == 0 || check.frames >= 100 || !check.passes()) continue;
+      if (!brute || betterSampleBlock(check, *brute)) brute = check;
+    }
+    const std::optional<SampleBlockCheck> searched = searchSampleBlock(rom, waves);
+    const int64_t judged = validateSampleBlock(rom, waves, 0).frames;
+    if (judged >= 100) continue;
+    ASSERT_EQ(searched.has_value(), brute.has_value()) << round;
+    if (!brute) continue;
+    ++found;
+    EXPECT_EQ(searched->offset, brute->offset) << round;
+    EXPECT_EQ(searched->plausibleFrames, brute->plausibleFrames) << round;
+    EXPECT_EQ(searched->blankFrames, brute->blankFrames) << round;
+  }
+  EXPECT_GT(found, 50);
 }
 
 TEST(SampleBlockSearch, DemoRomBanksOfEncodedInstruments) {
