@@ -469,6 +469,8 @@ std::vector<WaveProbe> collectWaves(const RunContext& walked) {
 }
 
 std::vector<WaveProbe> probeBankFile(RomStream& rom, const RunSettings& settings) {
+  // No bank file starts before the ROM (the run refuses such a /c).
+  if (settings.ctlOffset < 0) return {};
   DiscardStream discard;
   if (discard.file() == nullptr) return {};
   RunContext probe;

@@ -57,7 +57,8 @@ std::vector<WaveProbe> collectWaves(const RunContext& walked);
 // A fatal condition stops that walk only: the waves read before it are given
 // back, except a wave table whose loop or book the walk could not reach (the
 // real walk stops before writing it). A bank file with the wrong revision
-// gives no waves. The ROM's read position is left as it was.
+// gives no waves, and so does a negative ctlOffset. The ROM's read position
+// is left as it was.
 std::vector<WaveProbe> probeBankFile(RomStream& rom, const RunSettings& settings);
 
 // How a bank's waves fit the ROM with the sample block at `offset`.

@@ -605,6 +605,11 @@ TEST(SampleBlockProbe, WrongRevisionGivesNoWaves) {
   testing::internal::CaptureStdout();
   EXPECT_TRUE(probeBankFile(rom, settingsAt(0x2000)).empty());
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  // No bank file at all: past the ROM's end, before its start.
+  EXPECT_TRUE(probeBankFile(rom, settingsAt(0x7FFFFFF0)).empty());
+  EXPECT_TRUE(probeBankFile(rom, settingsAt(-16)).empty());
+  RomStream empty;
+  EXPECT_TRUE(probeBankFile(empty, settingsAt(0)).empty());
 }
 
 TEST(SampleBlockProbe, CollectsRawAndBooklessWaves) {
