@@ -5,6 +5,7 @@
 
 #include "audio/wav_writer.h"
 #include "bank/readers.h"
+#include "bank/sample_block.h"
 #include "bank/struct_table.h"
 #include "driver/fatal.h"
 #include "driver/options.h"
@@ -41,6 +42,7 @@ const char* const kUsageText =
     "  /x          Extract every bank file found, each into a folder CTL_xxxxxx\n"
     "  /l          Add loop points and root key to WAV files (a \"smpl\" chunk)\n"
     "  /j file     Also describe the bank file as a JSON document\n"
+    "  /g          Search the ROM for the sample block when the guess does not fit\n"
     "\n";
 
 void refuseNegativeOffset(const RunSettings& settings, const char* name, int32_t value) {
@@ -123,10 +125,59 @@ bool writeJsonFile(RunContext& ctx) {
   return true;
 }
 
+std::string shareText(const SampleBlockCheck& check) {
+  return formatText("%.2f%%", check.share() * 100.0);
+}
+
+// After the walk: does the sample block in use fit the bank? A warning only;
+// nothing of the run changes.
+void validateAfterWalk(RunContext& ctx) {
+  if (ctx.settings.tblGiven != 1) return;
+  const SampleBlockCheck check =
+      validateSampleBlock(*ctx.rom, collectWaves(ctx), ctx.settings.tblOffset);
+  if (check.passes()) return;
+  std::fprintf(ctx.err,
+               "Warning: the .tbl offset 0x%06X does not fit this bank: %s of its ADPCM frames "
+               "are plausible%s\n",
+               static_cast<unsigned>(ctx.settings.tblOffset), shareText(check).c_str(),
+               check.allInside ? "" : ", and some wave lies outside the ROM");
+}
+
+// /g and /x: when no sample block was given with /t and the one in hand (the
+// scan's guess, or none) does not fit the bank, search the ROM for the one
+// that fits best. Nothing found: no WAV files for this bank file.
+void searchWhenGuessFails(RunContext& ctx) {
+  RunSettings& s = ctx.settings;
+  if (ctx.tblSource == OffsetSource::Given) return;
+  const std::vector<WaveProbe> waves = probeBankFile(*ctx.rom, s);
+  const bool haveGuess = ctx.tblSource == OffsetSource::Scanned;
+  if (haveGuess && validateSampleBlock(*ctx.rom, waves, s.tblOffset).passes()) return;
+  if (haveGuess) {
+    std::fprintf(ctx.err, "The .tbl offset 0x%06X does not fit the bank file at 0x%06X; searching\n",
+                 static_cast<unsigned>(s.tblOffset), static_cast<unsigned>(s.ctlOffset));
+  }
+  const std::optional<SampleBlockCheck> found = searchSampleBlock(*ctx.rom, waves);
+  if (found) {
+    s.tblOffset = static_cast<int32_t>(found->offset);
+    s.tblGiven = 1;
+    ctx.tblSource = OffsetSource::Searched;
+    std::fprintf(ctx.err, "Found .tbl offset 0x%06X for the bank file at 0x%06X (%s of its ADPCM frames plausible)\n",
+                 static_cast<unsigned>(s.tblOffset), static_cast<unsigned>(s.ctlOffset),
+                 shareText(*found).c_str());
+  } else {
+    s.tblOffset = 0;
+    s.tblGiven = 0;
+    ctx.tblSource = OffsetSource::None;
+    std::fprintf(ctx.err, "No sample block fits the bank file at 0x%06X; no .wav files for it\n",
+                 static_cast<unsigned>(s.ctlOffset));
+  }
+}
+
 bool ripBankFile(RunContext& ctx, bool* jsonWritten = nullptr) {
   enterNullStruct(ctx);
   seekTo(*ctx.rom, ctx.settings.ctlOffset);
   const bool read = readBankFile(ctx) != 0;
+  if (read) validateAfterWalk(ctx);
   if (read) writeHeader(ctx);
   if (read && !ctx.settings.jsonName.empty()) {
     const bool written = writeJsonFile(ctx);
@@ -189,6 +240,8 @@ int ripAllBankFiles(RunContext& ctx, bool ctlGiven) {
                               : (job.tblOffset >= 0 ? OffsetSource::Scanned : OffsetSource::None);
     try {
       makeFolder(bank.settings.outputDir);
+      searchWhenGuessFails(bank);
+      outcome.job.tblOffset = bank.settings.tblGiven != 0 ? bank.settings.tblOffset : -1;
       reportSettings(bank);
       if (!ripBankFile(bank, &outcome.jsonWritten)) outcome.failure = "unrecognized bank file revision";
     } catch (const FatalError& error) {
@@ -297,6 +350,7 @@ int runSequence(RunContext& ctx, const std::vector<std::string>& args) {
                                  : (s.tblOffset != 0 ? OffsetSource::Scanned : OffsetSource::None);
   if (extractAll) return ripAllBankFiles(ctx, ctlGiven);
 
+  if (findOption(s, "g") != 0) searchWhenGuessFails(ctx);
   reportSettings(ctx);
   ripBankFile(ctx);
   ctx.rom = nullptr;

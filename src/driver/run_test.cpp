@@ -46,6 +46,7 @@ const char* const kUsage =
             "  /x          Extract every bank file found, each into a folder CTL_xxxxxx\n"
             "  /l          Add loop points and root key to WAV files (a \"smpl\" chunk)\n"
             "  /j file     Also describe the bank file as a JSON document\n"
+            "  /g          Search the ROM for the sample block when the guess does not fit\n"
             "\n";
 
 TEST_F(RunTest, NoArgumentPrintsUsageAndFails) {

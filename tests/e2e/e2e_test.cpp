@@ -53,7 +53,7 @@ std::vector<uint8_t> adpcmFrames(int frames, int npredictors, uint32_t seed, boo
   std::mt19937 rng(seed);
   std::vector<uint8_t> data;
   for (int f = 0; f < frames; ++f) {
-    int scale = static_cast<int>(rng() % 16);  // 13..15 decode as 12
+    int scale = static_cast<int>(rng() % 13);
     data.push_back(static_cast<uint8_t>(scale << 4 | static_cast<int>(rng() % npredictors)));
     for (int k = 0; k < 8; ++k) data.push_back(static_cast<uint8_t>(rng()));
   }
