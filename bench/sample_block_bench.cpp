@@ -52,16 +52,16 @@ BuiltBank buildBank(Variant variant) {
   const bool bigBooks = variant == Variant::BigBooks || hugeWave || variant == Variant::OneFrame;
   const int waveCount = hugeWave || variant == Variant::OneFrame ? 1 : kWaves;
   std::mt19937 rng(42);
-  BankFileSpec spec;
-  spec.envelopes.push_back({});
-  spec.keyMaps.push_back({});
+  BankFileSpec design;
+  design.envelopes.push_back({});
+  design.keyMaps.push_back({});
   const int bookSizes[3] = {2, 4, 8};
-  for (int b = 0; b < 3; ++b) spec.books.push_back(zaft::test::simpleBook(bigBooks ? 16 : bookSizes[b]));
+  for (int b = 0; b < 3; ++b) design.books.push_back(zaft::test::simpleBook(bigBooks ? 16 : bookSizes[b]));
   zaft::test::InstrumentSpec instrument;
   for (int w = 0; w < waveCount; ++w) {
     zaft::test::WaveSpec wave;
     wave.book = static_cast<int>(rng() % 3);
-    const int predictors = spec.books[static_cast<size_t>(wave.book)].npredictors;
+    const int predictors = design.books[static_cast<size_t>(wave.book)].npredictors;
     int frames = 100 + static_cast<int>(rng() % 2000);
     if (hugeWave) frames = 100000;
     if (variant == Variant::OneFrame) frames = 1;
@@ -72,19 +72,19 @@ BuiltBank buildBank(Variant variant) {
     }
     const bool noPad = variant == Variant::OneFrame || variant == Variant::HugeWaveAfterZeros;
     if (w % 7 == 0 && !noPad) wave.data.push_back(0x00);  // an encoder's pad byte
-    spec.waves.push_back(wave);
+    design.waves.push_back(wave);
     zaft::test::SoundSpec sound;
     sound.envelope = 0;
     sound.keyMap = 0;
     sound.wave = w;
-    spec.sounds.push_back(sound);
+    design.sounds.push_back(sound);
     instrument.sounds.push_back(w);
   }
-  spec.instruments.push_back(instrument);
+  design.instruments.push_back(instrument);
   zaft::test::BankSpec bank;
   bank.insts = {0};
-  spec.banks.push_back(bank);
-  return zaft::test::buildBank(spec);
+  design.banks.push_back(bank);
+  return zaft::test::buildBank(design);
 }
 
 struct Setup {

@@ -46,9 +46,9 @@ struct WaveShape {
 // builder (children first, 8-byte records, 8-aligned wave bases).
 BuiltBank buildWaves(const std::vector<WaveShape>& shapes, uint32_t seed = 1) {
   std::mt19937 rng(seed);
-  BankFileSpec spec;
-  spec.envelopes.push_back({});
-  spec.keyMaps.push_back({});
+  BankFileSpec design;
+  design.envelopes.push_back({});
+  design.keyMaps.push_back({});
   test::InstrumentSpec instrument;
   for (const WaveShape& shape : shapes) {
     test::WaveSpec wave;
@@ -56,24 +56,24 @@ BuiltBank buildWaves(const std::vector<WaveShape>& shapes, uint32_t seed = 1) {
       wave.type = 1;
       for (int i = 0; i < shape.frames * 9; ++i) wave.data.push_back(static_cast<uint8_t>(rng()));
     } else {
-      spec.books.push_back(test::simpleBook(shape.predictors));
-      wave.book = static_cast<int>(spec.books.size()) - 1;
+      design.books.push_back(test::simpleBook(shape.predictors));
+      wave.book = static_cast<int>(design.books.size()) - 1;
       wave.data = encodedFrames(rng, shape.frames, shape.predictors);
       if (shape.padByte) wave.data.push_back(0x00);
     }
-    spec.waves.push_back(wave);
+    design.waves.push_back(wave);
     test::SoundSpec sound;
     sound.envelope = 0;
     sound.keyMap = 0;
-    sound.wave = static_cast<int>(spec.waves.size()) - 1;
-    spec.sounds.push_back(sound);
+    sound.wave = static_cast<int>(design.waves.size()) - 1;
+    design.sounds.push_back(sound);
     instrument.sounds.push_back(sound.wave);
   }
-  spec.instruments.push_back(instrument);
+  design.instruments.push_back(instrument);
   test::BankSpec bank;
   bank.insts = {0};
-  spec.banks.push_back(bank);
-  return test::buildBank(spec);
+  design.banks.push_back(bank);
+  return test::buildBank(design);
 }
 
 std::vector<uint8_t> randomFiller(size_t size, uint32_t seed) {
