@@ -1,6 +1,7 @@
 // libFuzzer target: arbitrary bytes as a ROM through a whole run (scan or
 // given offsets, walk, WAV writer, header writer) inside a scratch folder.
-// The first byte picks the command line; the rest is the ROM.
+// The first byte picks the command line (offsets, /q, /l, /j, /g, /x); the
+// rest is the ROM.
 #include <unistd.h>
 
 #include <cstdint>
@@ -67,6 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 3: args.insert(args.end(), {"/t", "0", "/f", "-3", "/a", "1.5"}); break;
   }
   if (mode & 4) args.push_back("/q");
+  if (mode & 8) args.push_back("/l");
+  if (mode & 16) args.insert(args.end(), {"/j", "bank.json"});
+  if (mode & 32) args.push_back("/g");
+  if (mode & 64) args.insert(args.end(), {"/x", "/d", "all"});
   args.push_back(rom);
   zaft::runZaft(args, sink, sink);
   return 0;

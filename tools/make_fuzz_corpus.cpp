@@ -83,6 +83,10 @@ int main(int argc, char** argv) {
     RomBuilder scanned(0x100, 0xFF);
     placeBank(scanned, bank, 0x100, 0x100 + ((bank.ctl.size() + 15) / 16) * 16);
     writeSeed(dir + "/scan-" + std::to_string(variant), 0, scanned.bytes());
+    // The same with /l, /j, /g and /x in turn.
+    writeSeed(dir + "/scan-lj-" + std::to_string(variant), 8 | 16, scanned.bytes());
+    writeSeed(dir + "/scan-gx-" + std::to_string(variant), 32 | 64, scanned.bytes());
+    writeSeed(dir + "/c10-l-" + std::to_string(variant), 2 | 8 | 16, at10.bytes());
   }
   return 0;
 }

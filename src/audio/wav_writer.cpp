@@ -140,8 +140,14 @@ class WavFile {
   bool ok_ = true;
 };
 
+// The ROM's own name counts as taken too: the wave is written beside it
+// under a distinct name rather than over it, or lost.
+bool isRomFile(const RunContext& ctx, const std::string& name) {
+  return ctx.rom != nullptr && ctx.rom->isSameFileAs(outputPath(ctx.settings, name));
+}
+
 bool nameTaken(const RunContext& ctx, const std::string& name) {
-  return std::find(ctx.wavNames.begin(), ctx.wavNames.end(), name) != ctx.wavNames.end();
+  return wavNameTaken(ctx, name) || isRomFile(ctx, name);
 }
 
 // The file name for this wave. Different numbers can print alike (bank 1,
@@ -160,8 +166,14 @@ std::string chooseWaveName(RunContext& ctx, uint8_t type) {
     distinct = formatText("%s_%d.WAV", stem.c_str(), n);
     if (!nameTaken(ctx, distinct)) break;
   }
-  std::fprintf(ctx.err, "Warning: %s was already written in this run; this wave is written as %s\n",
-               name.c_str(), distinct.c_str());
+  if (isRomFile(ctx, name)) {
+    std::fprintf(ctx.err, "Warning: %s is the ROM file itself; this wave is written as %s\n",
+                 name.c_str(), distinct.c_str());
+  } else {
+    std::fprintf(ctx.err,
+                 "Warning: %s was already written in this run; this wave is written as %s\n",
+                 name.c_str(), distinct.c_str());
+  }
   return distinct;
 }
 
@@ -186,7 +198,11 @@ void warnOutsideRom(RunContext& ctx, const std::string& path, int64_t start, int
 uint64_t writeRawWave(RunContext& ctx, const RomStream& rom, WavFile& file,
                       const std::string& path, const ALWaveTable& wave, int64_t start) {
   const int64_t end = start + wave.len;
-  const int64_t first = std::max<int64_t>(start, 0);
+  // Samples stay aligned to the wave's start: when the wave begins an odd
+  // number of bytes before the file, the byte that lies inside belongs to a
+  // sample whose first half is missing, and is left out.
+  int64_t first = std::max<int64_t>(start, 0);
+  if (((first - start) & 1) != 0) ++first;
   const int64_t last = std::min<int64_t>(end, rom.size());
   const int64_t present = std::max<int64_t>(last - first, 0);
   if (present < wave.len) warnOutsideRom(ctx, path, start, wave.len, present);
@@ -388,6 +404,10 @@ std::vector<uint8_t> samplerChunk(RunContext& ctx, const ALWaveTable& wave, cons
 
 }  // namespace
 
+bool wavNameTaken(const RunContext& ctx, const std::string& name) {
+  return std::find(ctx.wavNames.begin(), ctx.wavNames.end(), name) != ctx.wavNames.end();
+}
+
 void writeWaveFile(RunContext& ctx, const ALWaveTable& wave) {
   if (ctx.settings.tblGiven == 0) return;
 
@@ -415,7 +435,9 @@ void writeWaveFile(RunContext& ctx, const ALWaveTable& wave) {
 
   uint8_t header[kWavHeaderSize];
   std::memcpy(header, WavHeaderTemplate, kWavHeaderSize);
-  const uint32_t rate = static_cast<uint32_t>(ctx.walk.outputRate);
+  // A negative rate (a negative /a ratio or sample rate) has no meaning in a
+  // WAV header: it is written as 0. The byte rate is twice the rate.
+  const uint32_t rate = static_cast<uint32_t>(std::max<int32_t>(ctx.walk.outputRate, 0));
   storeLE32(header + kSampleRateOffset, rate);
   storeLE32(header + kByteRateOffset, rate * 2u);
   WavFile file(stream, header);

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "bank/records.h"
 
@@ -23,5 +24,9 @@ extern const uint8_t WavHeaderTemplate[kWavHeaderSize];
 // Called by readWaveTable for each new wave table once its loop and book are
 // entered. Writes nothing while settings.tblGiven is 0.
 void writeWaveFile(RunContext& ctx, const ALWaveTable& wave);
+
+// Whether this run has written a WAV file of that name (in its output
+// folder); the header and JSON writers never replace one.
+bool wavNameTaken(const RunContext& ctx, const std::string& name);
 
 }  // namespace zaft

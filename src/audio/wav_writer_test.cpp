@@ -306,15 +306,15 @@ TEST_F(WavWriterTest, RawWaveOutsideTheRomKeepsWhatExists) {
   writeWaveFile(ctx, raw(2000000000, 2000000000));  // nothing exists; the sum needs 64 bits
   ctx.settings.tblOffset = 90;
   ctx.walk.curSound = 2;
-  writeWaveFile(ctx, raw(-93, 6));  // -3..2: bytes 0..2 exist
+  writeWaveFile(ctx, raw(-93, 6));  // -3..2: bytes 0..2 exist, byte 0 ends a cut sample
   const std::vector<uint8_t> tail = file("@000000.WAV");
   EXPECT_EQ(std::vector<uint8_t>(tail.begin() + 58, tail.end()),
             (std::vector<uint8_t>{97, 96, 99, 98}));
   EXPECT_EQ(file("@000001.WAV"), kEmptyWav);
   const std::vector<uint8_t> before = file("@000002.WAV");
-  EXPECT_EQ(fieldsOf(before).dataSize, 3u);
+  EXPECT_EQ(fieldsOf(before).dataSize, 2u);
   EXPECT_EQ(std::vector<uint8_t>(before.begin() + 58, before.end()),
-            (std::vector<uint8_t>{1, 0, 2, 0}));
+            (std::vector<uint8_t>{2, 1}));
   EXPECT_EQ(err.text(),
             "Warning: " + dir.file("@000000.WAV") +
                 ": wave data at 0x000060 (1000000 bytes) lies outside the ROM; 4 of its bytes "
@@ -323,7 +323,7 @@ TEST_F(WavWriterTest, RawWaveOutsideTheRomKeepsWhatExists) {
                 ": wave data at 0xEE6B2800 (2000000000 bytes) lies outside the ROM; 0 of its "
                 "bytes exist\n"
                 "Warning: " + dir.file("@000002.WAV") +
-                ": wave data at -0x000003 (6 bytes) lies outside the ROM; 3 of its bytes exist\n");
+                ": wave data at -0x000003 (6 bytes) lies outside the ROM; 2 of its bytes exist\n");
 }
 
 TEST_F(WavWriterTest, AdpcmWaveOutsideTheRomDecodesFramesThatStartInside) {
@@ -421,17 +421,18 @@ TEST_F(WavWriterTest, NeverWritesOverTheRom) {
   test::writeFile(dir.file("A000000.WAV"), image);
   useRom(image, dir.file("A000000.WAV"));
   writeWaveFile(ctx, adpcm(0, 0, 0));
+  // The ROM is untouched and the wave is written beside it, not lost.
   EXPECT_EQ(file("A000000.WAV"), image);
-  EXPECT_EQ(ctx.counters.wavFiles, 0);
-  EXPECT_EQ(err.text(), "Warning: " + dir.file("A000000.WAV") +
-                            " is the ROM file itself; this wave is not written\n");
-  EXPECT_EQ(ctx.waveOutcomes[0].file, "");
-  EXPECT_EQ(ctx.waveOutcomes[0].skipped, "its file name is the ROM file itself");
+  EXPECT_EQ(ctx.counters.wavFiles, 1);
+  EXPECT_EQ(err.text(), "Warning: A000000.WAV is the ROM file itself; this wave is written as "
+                        "A000000_1.WAV\n");
+  EXPECT_EQ(ctx.waveOutcomes[0].file, "A000000_1.WAV");
+  EXPECT_EQ(file("A000000_1.WAV").size(), 58u);
   // The run goes on.
   ctx.walk.curSound = 1;
   writeWaveFile(ctx, raw(0, 4));
   EXPECT_EQ(samplesOf(file("@000001.WAV")), (std::vector<int16_t>{0x1234, 0x5678}));
-  EXPECT_EQ(ctx.counters.wavFiles, 1);
+  EXPECT_EQ(ctx.counters.wavFiles, 2);
 }
 
 TEST_F(WavWriterTest, UnopenableFileIsSkippedAndNotCounted) {

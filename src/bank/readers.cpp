@@ -38,7 +38,26 @@ T& recordAt(RunContext& ctx, int32_t index) {
 }
 
 // Array slots for a count read from the ROM: none for zero or less.
-size_t slotsFor(int32_t count) { return count > 0 ? static_cast<size_t>(count) : 0; }
+// Slots for a pointer array of `count` entries starting at `arrayAt`: only
+// the entries that begin inside the file are stored. Those past its end read
+// as null pointers and need no storage, so a bogus count never makes the
+// walk (or the header and JSON written from it) grow past what the ROM holds.
+// Overlapping arrays could still claim the file many times over, so a run
+// stores at most RunContext::kListSlotBudget pointers in all (real banks hold
+// a few thousand); the walk follows only the pointers it stores.
+size_t slotsFor(RunContext& ctx, int32_t count, int64_t arrayAt) {
+  const int64_t romSize = ctx.rom->size();
+  if (count <= 0 || arrayAt < 0 || arrayAt >= romSize) return 0;
+  const int64_t inFile = (romSize - arrayAt + 3) / 4;
+  const int64_t slots = std::min<int64_t>({count, inFile, ctx.listSlotsLeft});
+  ctx.listSlotsLeft -= slots;
+  return static_cast<size_t>(slots);
+}
+
+template <typename Slots>
+void storeSlot(Slots& slots, int32_t at, int32_t value) {
+  if (static_cast<size_t>(at) < slots.size()) slots[static_cast<size_t>(at)] = value;
+}
 
 int16_t readS16(RomStream& rom) { return static_cast<int16_t>(readBE16(rom)); }
 int32_t readS32(RomStream& rom) { return static_cast<int32_t>(readBE32(rom)); }
@@ -77,16 +96,20 @@ int32_t readBankFile(RunContext& ctx) {
     ALBankFile& file = recordAt<ALBankFile>(ctx, index);
     file.revision = readBE16(rom);
     file.bankCount = readS16(rom);
-    file.banks.assign(slotsFor(bankCount), 0);
+    file.banks.assign(slotsFor(ctx, bankCount, tellPos(rom)), 0);
   }
   int32_t bank = 0;
-  for (; bank < bankCount; ++bank) {
+  // Pointers past the end of the file are null: only the stored ones lead
+  // anywhere.
+  const int32_t banksStored = static_cast<int32_t>(recordAt<ALBankFile>(ctx, index).banks.size());
+  for (; bank < banksStored; ++bank) {
     ctx.walk.curBank = static_cast<int16_t>(bank);
     const int32_t bankIndex = readBank(ctx);
-    recordAt<ALBankFile>(ctx, index).banks[static_cast<size_t>(bank)] = bankIndex;
+    storeSlot(recordAt<ALBankFile>(ctx, index).banks, bank, bankIndex);
   }
-  ctx.walk.curBank = static_cast<int16_t>(bank);
+  ctx.walk.curBank = static_cast<int16_t>(std::max<int32_t>(bankCount, 0));
   // No pointer led here, so the stream is left after the last bank pointer.
+  seekTo(rom, static_cast<int64_t>(ctx.settings.ctlOffset) + 4 + 4 * int64_t{ctx.walk.curBank});
   return index;
 }
 
@@ -107,7 +130,7 @@ int32_t readBank(RunContext& ctx) {
     bank.flags = readByte(rom);
     bank.pad = readByte(rom);
     bank.sampleRate = readS32(rom);
-    bank.insts.assign(slotsFor(instCount), 0);
+    bank.insts.assign(slotsFor(ctx, instCount, tellPos(rom) + 4), 0);
     sampleRate = bank.sampleRate;
   }
   ctx.walk.outputRate = outputRateFor(sampleRate, ctx.settings.rateRatio);
@@ -120,7 +143,8 @@ int32_t readBank(RunContext& ctx) {
 
   const bool verbose = ctx.settings.verbose != 0;
   int32_t inst = 0;
-  for (; inst < instCount; ++inst) {
+  const int32_t instsStored = static_cast<int32_t>(recordAt<ALBank>(ctx, index).insts.size());
+  for (; inst < instsStored; ++inst) {
     ctx.walk.curInst = static_cast<int16_t>(inst);
     // Printed before the pointer is followed, so a null entry has its line.
     if (verbose) {
@@ -128,9 +152,9 @@ int32_t readBank(RunContext& ctx) {
                    static_cast<int>(instCount), ctx.walk.outputRate, sampleRate);
     }
     const int32_t instIndex = readInstrument(ctx);
-    recordAt<ALBank>(ctx, index).insts[static_cast<size_t>(inst)] = instIndex;
+    storeSlot(recordAt<ALBank>(ctx, index).insts, inst, instIndex);
   }
-  ctx.walk.curInst = static_cast<int16_t>(inst);
+  ctx.walk.curInst = static_cast<int16_t>(std::max<int32_t>(instCount, 0));
   if (verbose) std::fprintf(ctx.out, "\n");
   return index;
 }
@@ -162,15 +186,16 @@ int32_t readInstrument(RunContext& ctx) {
     inst.vibDelay = readByte(rom);
     inst.bendRange = readS16(rom);
     inst.soundCount = readS16(rom);
-    inst.sounds.assign(slotsFor(soundCount), 0);
+    inst.sounds.assign(slotsFor(ctx, soundCount, tellPos(rom)), 0);
   }
   int32_t sound = 0;
-  for (; sound < soundCount; ++sound) {
+  const int32_t soundsStored = static_cast<int32_t>(recordAt<ALInstrument>(ctx, index).sounds.size());
+  for (; sound < soundsStored; ++sound) {
     ctx.walk.curSound = static_cast<int16_t>(sound);
     const int32_t soundIndex = readSound(ctx);
-    recordAt<ALInstrument>(ctx, index).sounds[static_cast<size_t>(sound)] = soundIndex;
+    storeSlot(recordAt<ALInstrument>(ctx, index).sounds, sound, soundIndex);
   }
-  ctx.walk.curSound = static_cast<int16_t>(sound);
+  ctx.walk.curSound = static_cast<int16_t>(std::max<int32_t>(soundCount, 0));
   return index;
 }
 
@@ -301,14 +326,18 @@ int32_t readRawLoop(RunContext& ctx) { return readLoop<ALRawLoop>(ctx, StructKin
 
 namespace {
 
-// How many of a book's claimed predictors begin inside the file when its
-// coefficients start at `coefficientsAt`.
+// A frame header's 4-bit index reaches 16 predictors; no decoder or check
+// ever reads more, so no more are stored, whatever the book claims.
+constexpr int64_t kMaxStoredPredictors = 16;
+
+// How many of a book's claimed predictors are stored: those that begin inside
+// the file when its coefficients start at `coefficientsAt`, at most 16.
 int32_t storablePredictors(int32_t npredictors, int64_t coefficientsAt, int64_t romSize) {
   // 16 coefficients of 2 bytes each.
   constexpr int64_t kPredictorBytes = kCoefficientsPerPredictor * 2;
   if (npredictors <= 0 || coefficientsAt < 0 || coefficientsAt >= romSize) return 0;
   const int64_t beginning = (romSize - coefficientsAt + kPredictorBytes - 1) / kPredictorBytes;
-  return static_cast<int32_t>(std::min<int64_t>(npredictors, beginning));
+  return static_cast<int32_t>(std::min<int64_t>({npredictors, beginning, kMaxStoredPredictors}));
 }
 
 }  // namespace

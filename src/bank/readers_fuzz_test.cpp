@@ -87,20 +87,20 @@ void checkTable(const RunContext& ctx, int64_t romSize) {
     switch (e.kind) {
       case StructKind::BankFile: {
         const ALBankFile& r = e.as<ALBankFile>();
-        ASSERT_EQ(r.banks.size(), slots(r.bankCount));
+        ASSERT_LE(r.banks.size(), slots(r.bankCount));  // pointers past the end of the file are not stored
         for (int32_t v : r.banks) ASSERT_TRUE(valid(v));
         break;
       }
       case StructKind::Bank: {
         const ALBank& r = e.as<ALBank>();
-        ASSERT_EQ(r.insts.size(), slots(r.instCount));
+        ASSERT_LE(r.insts.size(), slots(r.instCount));  // pointers past the end of the file are not stored
         ASSERT_TRUE(valid(r.percussion));
         for (int32_t v : r.insts) ASSERT_TRUE(valid(v));
         break;
       }
       case StructKind::Instrument: {
         const ALInstrument& r = e.as<ALInstrument>();
-        ASSERT_EQ(r.sounds.size(), slots(r.soundCount));
+        ASSERT_LE(r.sounds.size(), slots(r.soundCount));  // pointers past the end of the file are not stored
         for (int32_t v : r.sounds) ASSERT_TRUE(valid(v));
         break;
       }

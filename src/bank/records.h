@@ -55,7 +55,7 @@ constexpr int kCoefficientsPerPredictor = 16;  // two rows of eight
 struct ALBankFile {
   uint16_t revision = 0;
   int16_t bankCount = 0;
-  std::vector<int32_t> banks;
+  std::vector<int32_t> banks;  // the entries inside the file; later ones are null
 };
 
 struct ALBank {
@@ -145,9 +145,10 @@ struct ALADPCMBook {
   int32_t npredictors = 0;  // as read from the ROM
   // The coefficients the ROM actually holds. `npredictors` is a claim: only
   // whole predictors that begin inside the file are stored (a predictor cut
-  // by the end of the file is completed with zeros), so a bogus count never
-  // makes the tool allocate more than the ROM can supply. Coefficients
-  // beyond this array read as 0.
+  // by the end of the file is completed with zeros), and at most 16 (all a
+  // frame's 4-bit index can reach), so a bogus count never makes the tool
+  // allocate, or print, more than that. Coefficients beyond this array read
+  // as 0.
   std::vector<int16_t> predictors;
 
   int32_t storedPredictors() const {

@@ -78,6 +78,18 @@ void readOptions(RunContext& ctx) {
     if (value.empty() || value[0] != '/' || value.size() > 2) s.outputDir = value;
   }
 
+  // A path after /o that begins with "/" is read as an option, not as the
+  // header's name; say so rather than silently writing CONTROL.H.
+  if (int o = findOption(s, "o"); o != 0 && o < s.argCount - 1) {
+    const std::string& next = s.argList[static_cast<size_t>(o + 1)];
+    if (next.size() > 2 && next[0] == '/') {
+      std::fprintf(ctx.err,
+                   "Warning: /o takes no value that begins with \"/\" (%s); the header keeps its "
+                   "default name\n",
+                   next.c_str());
+    }
+  }
+
   // The header writer reads /o itself at the end of the run; a name it could
   // not hold is refused now, before anything is written.
   if (optionText(s, "o", text) != 0 && text.size() > kMaxHeaderNameLength) {
@@ -109,6 +121,13 @@ bool writeJsonFile(RunContext& ctx) {
   const std::string path = outputPath(ctx.settings, ctx.settings.jsonName);
   if (ctx.rom->isSameFileAs(path)) {
     std::fprintf(ctx.err, "Refusing to write JSON file %s: it is the ROM file\n", path.c_str());
+    return false;
+  }
+  std::string headerName = "CONTROL.H";
+  optionText(ctx.settings, "o", headerName);
+  if (outputPath(ctx.settings, headerName) == path || wavNameTaken(ctx, ctx.settings.jsonName)) {
+    std::fprintf(ctx.err, "Refusing to write JSON file %s: this run wrote another file of that name\n",
+                 path.c_str());
     return false;
   }
   FILE* file = std::fopen(path.c_str(), "w");
@@ -244,9 +263,14 @@ int ripAllBankFiles(RunContext& ctx, bool ctlGiven) {
       outcome.job.tblOffset = bank.settings.tblGiven != 0 ? bank.settings.tblOffset : -1;
       reportSettings(bank);
       if (!ripBankFile(bank, &outcome.jsonWritten)) outcome.failure = "unrecognized bank file revision";
-    } catch (const FatalError& error) {
+    } catch (const std::exception& error) {
       std::fflush(bank.out);
-      std::fputs(error.what(), bank.err);
+      const bool fatalMessage = dynamic_cast<const FatalError*>(&error) != nullptr;
+      if (fatalMessage) {
+        std::fputs(error.what(), bank.err);
+      } else {
+        std::fprintf(bank.err, "\nAbnormal termination: %s\n", error.what());
+      }
       std::string reason = error.what();
       while (!reason.empty() && (reason.front() == '\n' || reason.front() == ' ')) reason.erase(0, 1);
       while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
@@ -316,7 +340,8 @@ int runSequence(RunContext& ctx, const std::vector<std::string>& args) {
     return 1;
   }
   // Help and version, unless a file of that name is there to be ripped.
-  if (s.argCount == 2 && !std::filesystem::exists(s.argList[1])) {
+  std::error_code noSuchFile;
+  if (s.argCount == 2 && !std::filesystem::exists(s.argList[1], noSuchFile)) {
     if (isHelpRequest(s.argList[1])) {
       printUsageText(ctx.out);
       return 0;
@@ -336,7 +361,6 @@ int runSequence(RunContext& ctx, const std::vector<std::string>& args) {
   if (!rom) fatal("Unable to open file %s", romName.c_str());
   ctx.rom = rom.get();
   detectByteOrder(*rom);
-  if (!s.outputDir.empty()) makeFolder(s.outputDir);
 
   const bool ctlGiven = optionInt(s, "c", s.ctlOffset) != 0;
   const bool tblOptionGiven = s.tblGiven != 0;
@@ -345,6 +369,8 @@ int runSequence(RunContext& ctx, const std::vector<std::string>& args) {
   } else {
     refuseNegativeOffset(s, "c", s.ctlOffset);
   }
+  // Made only once the offsets are settled: a run refused before writes nothing.
+  if (!s.outputDir.empty()) makeFolder(s.outputDir);
   ctx.ctlSource = ctlGiven ? OffsetSource::Given : OffsetSource::Scanned;
   ctx.tblSource = tblOptionGiven ? OffsetSource::Given
                                  : (s.tblOffset != 0 ? OffsetSource::Scanned : OffsetSource::None);
@@ -377,6 +403,12 @@ int runZaft(const std::vector<std::string>& args, FILE* out, FILE* err) {
   } catch (const FatalError& error) {
     std::fflush(out);
     std::fputs(error.what(), err);
+    std::fflush(err);
+    return 1;
+  } catch (const std::exception& error) {
+    // Out of memory or a failure of the platform: reported, never a crash.
+    std::fflush(out);
+    std::fprintf(err, "\nAbnormal termination: %s\n", error.what());
     std::fflush(err);
     return 1;
   }

@@ -86,6 +86,11 @@ struct RunContext {
   FILE* out = stdout;  // progress lines and the final count
   FILE* err = stderr;  // settings, findings, warnings and fatal messages
 
+  // Pointer-array slots the walk may still store (see the readers): real
+  // banks hold a few thousand; hostile ones are bounded by this.
+  static constexpr int64_t kListSlotBudget = int64_t{1} << 20;
+  int64_t listSlotsLeft = kListSlotBudget;
+
   std::vector<ScanCandidate> scanCandidates;
   OffsetSource ctlSource = OffsetSource::None;
   OffsetSource tblSource = OffsetSource::None;

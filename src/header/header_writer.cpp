@@ -1,10 +1,12 @@
 #include "header/header_writer.h"
 
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "audio/wav_writer.h"
 #include "driver/options.h"
 #include "driver/run_context.h"
 #include "rom/rom_stream.h"
@@ -67,14 +69,17 @@ class StructPrinter {
   // `opening` ("  { // banks") has no line end; each line of the list
   // starts with "\n  " and holds up to eight names. A list with no element
   // still ends its opening line, so that the "//" comment does not swallow
-  // the closing brace. An element the record does not hold (the count
-  // claims more than the array has) prints as the null pointer.
+  // the closing brace. Only the elements the record holds are listed: a
+  // count that claims more pointers than the ROM file holds lists those
+  // that lie inside it.
   void referenceList(const char* opening, int32_t count, const std::vector<int32_t>& refs) {
     std::fputs(opening, file_);
-    if (count < 1) std::fputs("\n  ", file_);
-    for (int32_t k = 0; k < count; ++k) {
+    const int32_t listed =
+        static_cast<int32_t>(std::min<int64_t>(std::max<int32_t>(count, 0), static_cast<int64_t>(refs.size())));
+    if (listed < 1) std::fputs("\n  ", file_);
+    for (int32_t k = 0; k < listed; ++k) {
       if (k % kItemsPerLine == 0) std::fputs("\n  ", file_);
-      const int32_t index = static_cast<size_t>(k) < refs.size() ? refs[static_cast<size_t>(k)] : 0;
+      const int32_t index = refs[static_cast<size_t>(k)];
       std::fprintf(file_, "%*s, ", width_, nameOf(index));
     }
     closeList();
@@ -258,6 +263,11 @@ void writeHeader(RunContext& ctx) {
   // opening it for writing would erase the user's ROM.
   if (ctx.rom != nullptr && ctx.rom->isSameFileAs(path)) {
     std::fprintf(ctx.err, "Refusing to write header file %s: it is the ROM file\n", path.c_str());
+    return;
+  }
+  if (wavNameTaken(ctx, name)) {
+    std::fprintf(ctx.err, "Refusing to write header file %s: this run wrote a .wav file of that name\n",
+                 path.c_str());
     return;
   }
 

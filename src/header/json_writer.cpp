@@ -129,12 +129,14 @@ class EntryWriter {
     }
   }
 
-  // `count` elements, as the header lists them: a count below 1 is an empty
-  // list, an element the record does not hold is the null pointer.
+  // The elements the header lists: up to `count`, as many as the record
+  // holds (a count that claims more pointers than the ROM file holds lists
+  // those inside it); a count below 1 is an empty list.
   void referenceList(const char* name, int32_t count, const std::vector<int32_t>& refs) {
     json_.key(name).beginArray(JsonWriter::Layout::Inline);
-    for (int32_t k = 0; k < count; ++k) {
-      const int32_t index = static_cast<size_t>(k) < refs.size() ? refs[static_cast<size_t>(k)] : 0;
+    const int64_t listed = std::min<int64_t>(std::max<int32_t>(count, 0), static_cast<int64_t>(refs.size()));
+    for (int64_t k = 0; k < listed; ++k) {
+      const int32_t index = refs[static_cast<size_t>(k)];
       if (index <= 0 || index >= ctx_.table.size()) {
         json_.null();
       } else {

@@ -486,7 +486,7 @@ TEST(JsonDocumentTest, DamagedRecordsStayBounded) {
   ctx.counters.structCount = ctx.table.size() + 3;
 
   const std::string doc = documentOf(ctx);
-  EXPECT_NE(doc.find("\"bankCount\": 3,\n        \"banks\": [2, null, null]\n"), std::string::npos);
+  EXPECT_NE(doc.find("\"bankCount\": 3,\n        \"banks\": [2]\n"), std::string::npos);
   EXPECT_NE(doc.find("\"percussion\": null,\n        \"insts\": []\n"), std::string::npos);
   EXPECT_NE(doc.find("\"npredictors\": 2147483647,\n        \"predictors\": [-1, -1, -1, -1, -1, "
                      "-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1]\n"),

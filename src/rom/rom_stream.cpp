@@ -14,6 +14,11 @@
 
 namespace zaft {
 
+namespace {
+// Input that is not a regular file (a pipe, a device) is read up to this.
+constexpr int64_t kMaxStreamedSize = int64_t{128} << 20;
+}  // namespace
+
 const char* byteOrderName(ByteOrder order) {
   switch (order) {
     case ByteOrder::Swapped16: return "byte-swapped (v64)";
@@ -145,7 +150,10 @@ std::unique_ptr<RomStream> openRom(const std::string& fileName) {
       return rom;
     }
   }
-  // Pipes and files that cannot be mapped: large reads into a buffer.
+  // Pipes and files that cannot be mapped: large reads into a buffer, up to
+  // a bound far above any cartridge, so that an endless source (/dev/zero)
+  // is refused before it takes the machine's memory.
+  const int64_t limit = S_ISREG(info.st_mode) ? RomStream::kMaxSize : kMaxStreamedSize;
   std::vector<uint8_t> bytes;
   constexpr size_t kChunk = 1 << 20;
   std::vector<uint8_t> chunk(kChunk);
@@ -157,10 +165,10 @@ std::unique_ptr<RomStream> openRom(const std::string& fileName) {
       return nullptr;
     }
     if (got == 0) break;
-    if (static_cast<int64_t>(bytes.size()) + got > RomStream::kMaxSize) {
+    if (static_cast<int64_t>(bytes.size()) + got > limit) {
       ::close(fd);
       fatal("ROM file %s is too large (at most %lld bytes are supported)\n", fileName.c_str(),
-            static_cast<long long>(RomStream::kMaxSize));
+            static_cast<long long>(limit));
     }
     bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
   }
