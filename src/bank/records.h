@@ -1,10 +1,11 @@
-// In-memory forms of the ten record kinds of a bank file, shared by the
-// readers, the WAV writer and the header writer.
+// The ten record kinds of a bank file's control block (.ctl): their
+// in-memory forms and, once, the list of their fields.
 //
-// Each keeps its file form's fields in file order and width, in host byte
-// order; every pointer becomes the StructTable index of its target (0, the
-// NULL entry, for a null pointer). File layouts (big-endian, offsets from
-// the record's first byte; pointers are offsets from the control block):
+// Each in-memory form keeps its file form's fields in file order and width,
+// in host byte order; every pointer becomes the StructTable index of its
+// target (0, the NULL entry, for a null pointer). File layouts (big-endian,
+// offsets from the record's first byte; pointers are offsets from the
+// control block):
 //
 //   ALBankFile   0 revision u16 ("B1" = 0x4231), 2 bankCount s16,
 //                4 banks[bankCount] ptr
@@ -23,16 +24,20 @@
 //                9 flags u8, 10 two bytes unused, 12 loop ptr,
 //                16 book ptr (ADPCM only; a raw wave table has no such field)
 //   ALRawLoop / ALADPCMloop  0 start s32, 4 end s32, 8 count s32
-//                (an ADPCM loop record is 48 bytes in the file; only these
-//                three fields are read)
+//                (an ADPCM loop record is 48 bytes in the file: 16 samples of
+//                decoder state follow, which are not read)
 //   ALADPCMBook  0 order s32, 4 npredictors s32,
 //                8 predictors[npredictors * 16] s16
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <variant>
 #include <vector>
+
+#include "bank/sample_format.h"
 
 namespace zaft {
 
@@ -50,7 +55,12 @@ enum class StructKind : int32_t {
 };
 
 constexpr uint16_t kBankFileRevision = 0x4231;  // "B1"
-constexpr int kCoefficientsPerPredictor = 16;  // two rows of eight
+
+// "ALBankFile", "ALBank", ...: the record's type as the header declares it.
+const char* recordTypeName(StructKind kind);
+// "File", "Bank", "Inst", "Sound", "Wave", "Keym", "Envp", "Loop" (both
+// loop kinds), "Book": what the naming template's %t inserts.
+const char* recordTag(StructKind kind);
 
 struct ALBankFile {
   uint16_t revision = 0;
@@ -96,7 +106,7 @@ struct ALSound {
 
 struct ALEnvelope {
   int32_t attackTime = 0;
-  int32_t secondTime = 0;
+  int32_t secondTime = 0;  // the decay time; the header does not print it
   int32_t releaseTime = 0;
   uint8_t attackVolume = 0;
   uint8_t decayVolume = 0;
@@ -164,5 +174,136 @@ struct ALADPCMBook {
 using RecordData = std::variant<std::monostate, ALBankFile, ALBank, ALInstrument, ALSound,
                                 ALWaveTable, ALKeyMap, ALEnvelope, ALRawLoop, ALADPCMloop,
                                 ALADPCMBook>;
+
+// An empty record of the kind.
+RecordData emptyRecord(StructKind kind);
+
+// How a number is shown where the formats differ.
+enum class FieldStyle {
+  Plain,
+  Characters,   // the revision: two characters in the header
+  NotInHeader,  // secondTime: in the file and the JSON document only
+};
+
+// The fields of each record kind, in file order, listed once. The readers,
+// the header and the JSON document all go through them. visitFields(r, v)
+// calls on the visitor, field by field:
+//   v.number(name, field, style)      a number of the field's own width
+//   v.skip(bytes)                     bytes of the file that hold no field
+//   v.reference(name, field, kind)    a pointer to a record of `kind`
+//   v.list(name, count, field, kind)  `count` such pointers; the count is
+//                                     the field visited just before
+//   v.beginUnion(member), v.endUnion()  the wave table's waveInfo, whose
+//                                     member ("adpcmWave" or "rawWave")
+//                                     `type` selects
+//   v.predictors(name, count, field)  `count` predictors of 16 coefficients
+// `r` may be const (writers) or not (the readers).
+template <typename R, typename V>
+  requires std::same_as<std::remove_const_t<R>, ALBankFile>
+void visitFields(R& r, V& v) {
+  v.number("revision", r.revision, FieldStyle::Characters);
+  v.number("bankCount", r.bankCount, FieldStyle::Plain);
+  v.list("banks", r.bankCount, r.banks, StructKind::Bank);
+}
+
+template <typename R, typename V>
+  requires std::same_as<std::remove_const_t<R>, ALBank>
+void visitFields(R& r, V& v) {
+  v.number("instCount", r.instCount, FieldStyle::Plain);
+  v.number("flags", r.flags, FieldStyle::Plain);
+  v.number("pad", r.pad, FieldStyle::Plain);
+  v.number("sampleRate", r.sampleRate, FieldStyle::Plain);
+  v.reference("percussion", r.percussion, StructKind::Instrument);
+  v.list("insts", r.instCount, r.insts, StructKind::Instrument);
+}
+
+template <typename R, typename V>
+  requires std::same_as<std::remove_const_t<R>, ALInstrument>
+void visitFields(R& r, V& v) {
+  v.number("volume", r.volume, FieldStyle::Plain);
+  v.number("pan", r.pan, FieldStyle::Plain);
+  v.number("priority", r.priority, FieldStyle::Plain);
+  v.number("flags", r.flags, FieldStyle::Plain);
+  v.number("tremType", r.tremType, FieldStyle::Plain);
+  v.number("tremRate", r.tremRate, FieldStyle::Plain);
+  v.number("tremDepth", r.tremDepth, FieldStyle::Plain);
+  v.number("tremDelay", r.tremDelay, FieldStyle::Plain);
+  v.number("vibType", r.vibType, FieldStyle::Plain);
+  v.number("vibRate", r.vibRate, FieldStyle::Plain);
+  v.number("vibDepth", r.vibDepth, FieldStyle::Plain);
+  v.number("vibDelay", r.vibDelay, FieldStyle::Plain);
+  v.number("bendRange", r.bendRange, FieldStyle::Plain);
+  v.number("soundCount", r.soundCount, FieldStyle::Plain);
+  v.list("sounds", r.soundCount, r.sounds, StructKind::Sound);
+}
+
+template <typename R, typename V>
+  requires std::same_as<std::remove_const_t<R>, ALSound>
+void visitFields(R& r, V& v) {
+  v.reference("envelope", r.envelope, StructKind::Envelope);
+  v.reference("keyMap", r.keyMap, StructKind::KeyMap);
+  v.reference("wavetable", r.wavetable, StructKind::WaveTable);
+  v.number("samplePan", r.samplePan, FieldStyle::Plain);
+  v.number("sampleVolume", r.sampleVolume, FieldStyle::Plain);
+  v.number("flags", r.flags, FieldStyle::Plain);
+}
+
+template <typename R, typename V>
+  requires std::same_as<std::remove_const_t<R>, ALEnvelope>
+void visitFields(R& r, V& v) {
+  v.number("attackTime", r.attackTime, FieldStyle::Plain);
+  v.number("secondTime", r.secondTime, FieldStyle::NotInHeader);
+  v.number("releaseTime", r.releaseTime, FieldStyle::Plain);
+  v.number("attackVolume", r.attackVolume, FieldStyle::Plain);
+  v.number("decayVolume", r.decayVolume, FieldStyle::Plain);
+}
+
+template <typename R, typename V>
+  requires std::same_as<std::remove_const_t<R>, ALKeyMap>
+void visitFields(R& r, V& v) {
+  v.number("velocityMin", r.velocityMin, FieldStyle::Plain);
+  v.number("velocityMax", r.velocityMax, FieldStyle::Plain);
+  v.number("keyMin", r.keyMin, FieldStyle::Plain);
+  v.number("keyMax", r.keyMax, FieldStyle::Plain);
+  v.number("keyBase", r.keyBase, FieldStyle::Plain);
+  v.number("detune", r.detune, FieldStyle::Plain);
+}
+
+// Type 0 is ADPCM (a loop and a book), every other type raw (a loop alone).
+template <typename R, typename V>
+  requires std::same_as<std::remove_const_t<R>, ALWaveTable>
+void visitFields(R& r, V& v) {
+  v.number("base", r.base, FieldStyle::Plain);
+  v.number("len", r.len, FieldStyle::Plain);
+  v.number("type", r.type, FieldStyle::Plain);
+  v.number("flags", r.flags, FieldStyle::Plain);
+  v.skip(2);
+  if (r.type == kWaveTypeAdpcm) {
+    v.beginUnion("adpcmWave");
+    v.reference("loop", r.waveInfo.adpcmWave.loop, StructKind::AdpcmLoop);
+    v.reference("book", r.waveInfo.adpcmWave.book, StructKind::AdpcmBook);
+  } else {
+    v.beginUnion("rawWave");
+    v.reference("loop", r.waveInfo.rawWave.loop, StructKind::RawLoop);
+  }
+  v.endUnion();
+}
+
+template <typename R, typename V>
+  requires std::same_as<std::remove_const_t<R>, ALRawLoop> ||
+           std::same_as<std::remove_const_t<R>, ALADPCMloop>
+void visitFields(R& r, V& v) {
+  v.number("start", r.start, FieldStyle::Plain);
+  v.number("end", r.end, FieldStyle::Plain);
+  v.number("count", r.count, FieldStyle::Plain);
+}
+
+template <typename R, typename V>
+  requires std::same_as<std::remove_const_t<R>, ALADPCMBook>
+void visitFields(R& r, V& v) {
+  v.number("order", r.order, FieldStyle::Plain);
+  v.number("npredictors", r.npredictors, FieldStyle::Plain);
+  v.predictors("predictors", r.npredictors, r.predictors);
+}
 
 }  // namespace zaft

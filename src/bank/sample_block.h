@@ -30,15 +30,16 @@
 //   - a frame whose header byte lies outside the ROM is implausible.
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <optional>
+#include <limits>
 #include <vector>
 
-namespace zaft {
+#include "bank/bank_file.h"
+#include "bank/sample_format.h"
+#include "rom/rom_image.h"
 
-class RomStream;
-struct RunContext;
-struct RunSettings;
+namespace zaft {
 
 // What validation needs of one wave table of a walked bank.
 struct WaveProbe {
@@ -49,17 +50,8 @@ struct WaveProbe {
   int32_t entry = 0;       // its StructTable index in the walk it came from
 };
 
-// Every wave table entry of a walked RunContext's struct table, in entry order.
-std::vector<WaveProbe> collectWaves(const RunContext& walked);
-
-// Walks the bank file at settings.ctlOffset in a private RunContext, with WAV
-// output off and every console message discarded, and gives back its waves.
-// A fatal condition stops that walk only: the waves read before it are given
-// back, except a wave table whose loop or book the walk could not reach (the
-// real walk stops before writing it). A bank file with the wrong revision
-// gives no waves, and so does a negative ctlOffset. The ROM's read position
-// is left as it was.
-std::vector<WaveProbe> probeBankFile(RomStream& rom, const RunSettings& settings);
+// Every wave of a walked bank file, in walk order.
+std::vector<WaveProbe> probesOf(const BankFile& bank);
 
 // How a bank's waves fit the ROM with the sample block at `offset`.
 struct SampleBlockCheck {
@@ -86,7 +78,7 @@ struct SampleBlockCheck {
 // place, length and book size are read once and counted as often as they
 // occur. Reads only inside the ROM; frames outside it are counted without
 // being read.
-SampleBlockCheck validateSampleBlock(const RomStream& rom, const std::vector<WaveProbe>& waves,
+SampleBlockCheck validateSampleBlock(const RomImage& rom, const std::vector<WaveProbe>& waves,
                                      int64_t tblOffset);
 
 // Whether `a` is a better sample block offset than `b` (both passing):
@@ -98,28 +90,103 @@ SampleBlockCheck validateSampleBlock(const RomStream& rom, const std::vector<Wav
 //   4. then the lower offset.
 bool betterSampleBlock(const SampleBlockCheck& a, const SampleBlockCheck& b);
 
-// Searches every even offset o >= 0 (up to 0x7FFFFFFF) at which every wave
-// lies inside the ROM for the one that passes and ranks best by
-// betterSampleBlock; nullopt when none passes, or when the bank has no frames
-// to judge (raw waves alone place no constraint worth a guess).
-//
-// Fast: an offset is validated in full only after a quick test. The quick
-// test asks for
-//   - the first 64 frames of the most selective wave (the fewest predictors
-//     over the most frames) plausible, tested for 64 offsets at once;
-//   - enough non-zero bytes between the first and the last judged frame for
-//     a quarter of the frames to carry sound: zero padding and sparse data
-//     fail at once, and tell how far to skip;
-//   - the first and the last 16 frames of every wave plausible (a pad frame
-//     0x00), the waves taken spread over the block.
-// Survivors are validated in batches, those with the most non-zero headers
-// first, and a validation gives up as soon as the offset can neither pass
-// nor beat the best one so far; no survivor is left out, so the result is
-// the same as validating every offset. An offset whose first or last frames
-// hold an implausible header is not found even if 99 % of all its frames
-// are plausible: real encoders never write one. Memory: one bit per ROM
-// byte, and at most 16 MiB of survivors at a time.
-std::optional<SampleBlockCheck> searchSampleBlock(const RomStream& rom,
-                                                  const std::vector<WaveProbe>& waves);
+// The frame judge that validation and the search share.
+namespace judge {
+
+constexpr int64_t kFrameBytes = static_cast<int64_t>(kAdpcmFrameBytes);
+
+// kPlausible[P][h]: header byte h is plausible for a book of P predictors.
+struct PlausibleTable {
+  std::array<std::array<uint8_t, 256>, kMaxIndexedPredictors + 1> ok{};
+  PlausibleTable() {
+    for (int p = 0; p <= kMaxIndexedPredictors; ++p) {
+      for (int h = 0; h < 256; ++h) {
+        ok[p][h] = (h >> 4) <= kAdpcmMaxScale && (h & 0x0F) < p ? 1 : 0;
+      }
+    }
+  }
+};
+extern const PlausibleTable kPlausible;
+
+inline int64_t ceilDiv(int64_t n, int64_t d) { return (n + d - 1) / d; }
+
+// One ADPCM wave whose frames are judged, with the number of wave tables
+// that share its place, length and book size.
+struct JudgedWave {
+  int64_t base = 0;
+  int64_t len = 0;
+  int64_t frames = 0;
+  int32_t predictors = 0;  // capped at 16
+  int64_t count = 1;
+};
+
+// The waves of a bank as validation sees them.
+struct Layout {
+  std::vector<JudgedWave> judged;
+  int64_t judgedFrames = 0;  // over all wave tables
+  bool anyPlaced = false;    // an ADPCM or raw wave with len > 0
+  int64_t minBase = 0;       // over the placed waves
+  int64_t maxEnd = 0;        // largest base + len over the placed waves
+
+  explicit Layout(const std::vector<WaveProbe>& waves);
+
+  bool insideAt(int64_t offset, int64_t romSize) const {
+    return !anyPlaced || (offset + minBase >= 0 && offset + maxEnd <= romSize);
+  }
+};
+
+// Frames judged so far, wave tables counted as often as they occur.
+struct FrameCounts {
+  int64_t frames = 0;
+  int64_t plausible = 0;
+  int64_t blank = 0;
+  int64_t implausible() const { return frames - plausible; }
+};
+
+// When a verification may give up: beyond these the offset either fails or
+// cannot beat the best offset found so far. Only an implausible or a blank
+// frame brings an offset closer to giving up, so only those are checked.
+struct GiveUp {
+  int64_t totalFrames = 0;
+  int64_t maxImplausible = std::numeric_limits<int64_t>::max();
+  int64_t maxLost = std::numeric_limits<int64_t>::max();  // implausible + blank
+  // The best so far: an offset with more implausible frames cannot beat it,
+  // one with as many only by carrying sound in at least as many frames.
+  bool haveBest = false;
+  int64_t bestImplausible = 0;
+  int64_t bestSound = 0;
+
+  bool now(const FrameCounts& c) const {
+    const int64_t implausible = c.implausible();
+    const int64_t lost = implausible + c.blank;
+    if (implausible > maxImplausible || lost > maxLost) return true;
+    return haveBest && implausible >= bestImplausible && totalFrames - lost < bestSound;
+  }
+};
+
+
+// The pad frame of a len % 9 == 1 wave holds one byte of the wave, the
+// encoder's 0x00; anything else there means the frames are misplaced.
+inline int64_t padFrame(const JudgedWave& w) { return w.len % kFrameBytes == 1 ? w.frames - 1 : -1; }
+
+// Adds one wave's frames with the sample block at `offset` to `c`. Frames
+// whose header lies outside the ROM are implausible and not read. The frames
+// are read from both ends towards the middle: an offset a whole number of
+// frames away from the right one shows itself at the wave's ends (frames of
+// other data at one end, zero padding at the other). False as soon as
+// `giveUp` (when given) says so.
+bool judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64_t offset,
+               const GiveUp* giveUp, FrameCounts& c);
+// Judges the waves in the given order; false as soon as `giveUp` (when
+// given) says so.
+bool judgeAll(const uint8_t* data, int64_t size, const std::vector<const JudgedWave*>& order,
+              int64_t offset, const GiveUp* giveUp, FrameCounts& total);
+
+// Offsets are clamped to +-2^62, far outside any ROM, so that no sum with a
+// base, a len or a frame offset can overflow.
+int64_t clampOffset(int64_t offset);
+inline bool onEightByteBoundary(int64_t offset) { return offset % 8 == 0; }
+
+}  // namespace judge
 
 }  // namespace zaft

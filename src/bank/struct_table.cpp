@@ -3,13 +3,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "driver/fatal.h"
-#include "driver/run_context.h"
-#include "rom/rom_stream.h"
-
 namespace zaft {
 
-StructTable::StructTable() { entries_.reserve(static_cast<size_t>(kCapacity)); }
+StructTable::StructTable() {
+  StructEntry& null = append(0);
+  std::snprintf(null.name, sizeof null.name, "NULL");
+}
 
 int32_t StructTable::find(uint32_t fileOffset) const {
   auto it = byOffset_.find(fileOffset);
@@ -17,7 +16,7 @@ int32_t StructTable::find(uint32_t fileOffset) const {
 }
 
 StructEntry& StructTable::append(uint32_t fileOffset) {
-  int32_t index = size();
+  const int32_t index = size();
   entries_.emplace_back();
   StructEntry& entry = entries_.back();
   entry.fileOffset = fileOffset;
@@ -26,29 +25,7 @@ StructEntry& StructTable::append(uint32_t fileOffset) {
   return entry;
 }
 
-void enterNullStruct(RunContext& ctx) {
-  StructEntry& entry = ctx.table.append(0);
-  std::snprintf(entry.name, sizeof entry.name, "NULL");
-  ctx.counters.structCount = ctx.table.size();
-}
-
 namespace {
-
-RecordData emptyRecord(StructKind kind) {
-  switch (kind) {
-    case StructKind::BankFile: return ALBankFile{};
-    case StructKind::Bank: return ALBank{};
-    case StructKind::Instrument: return ALInstrument{};
-    case StructKind::Sound: return ALSound{};
-    case StructKind::WaveTable: return ALWaveTable{};
-    case StructKind::KeyMap: return ALKeyMap{};
-    case StructKind::Envelope: return ALEnvelope{};
-    case StructKind::RawLoop: return ALRawLoop{};
-    case StructKind::AdpcmLoop: return ALADPCMloop{};
-    case StructKind::AdpcmBook: return ALADPCMBook{};
-  }
-  return std::monostate{};
-}
 
 // Appends text to the name being built, never past its 31 characters.
 struct NameBuilder {
@@ -64,11 +41,11 @@ struct NameBuilder {
 
 }  // namespace
 
-void buildStructName(const RunContext& ctx, StructKind kind, const char* tag, int32_t newIndex,
-                     char (&name)[32]) {
+void buildStructName(const char* nameTemplate, StructKind kind, const char* tag, int32_t newIndex,
+                     const WalkIndices& at, char (&name)[32]) {
   std::memset(name, 0, sizeof name);
   NameBuilder out{name};
-  const char* t = ctx.settings.nameTemplate;
+  const char* t = nameTemplate;
   const int kindNumber = static_cast<int>(kind);
   if (*t == '\0') {
     out.append(tag);
@@ -110,13 +87,13 @@ void buildStructName(const RunContext& ctx, StructKind kind, const char* tag, in
       piece[0] = '\0';
       switch (letter) {
         case 'b':
-          if (kindNumber > 0) std::snprintf(piece, sizeof piece, "%0*d", width, ctx.walk.curBank);
+          if (kindNumber > 0) std::snprintf(piece, sizeof piece, "%0*d", width, at.bank);
           break;
         case 'i':
-          if (kindNumber > 1) std::snprintf(piece, sizeof piece, "%0*d", width, ctx.walk.curInst);
+          if (kindNumber > 1) std::snprintf(piece, sizeof piece, "%0*d", width, at.inst);
           break;
         case 's':
-          if (kindNumber > 2) std::snprintf(piece, sizeof piece, "%0*d", width, ctx.walk.curSound);
+          if (kindNumber > 2) std::snprintf(piece, sizeof piece, "%0*d", width, at.sound);
           break;
         case 'c':
           std::snprintf(piece, sizeof piece, "%0*d", width, newIndex - 1);
@@ -143,28 +120,26 @@ void buildStructName(const RunContext& ctx, StructKind kind, const char* tag, in
   if (!tagWritten) out.append(tag);
 }
 
-EnterResult enterStruct(RunContext& ctx, StructKind kind, const char* tag) {
-  const uint32_t pos = static_cast<uint32_t>(tellPos(*ctx.rom));
-  if (int32_t found = ctx.table.find(pos); found != 0) {
-    ++ctx.counters.reusedRefs;
-    return {found, false};
+EnterResult enterStruct(StructTable& table, BankCounters& counters, StructKind kind,
+                        uint32_t fileOffset, const char* nameTemplate, const WalkIndices& at) {
+  if (const int32_t found = table.find(fileOffset); found != 0) {
+    ++counters.reusedRefs;
+    return {found, false, false};
   }
-  if (ctx.counters.structCount >= StructTable::kCapacity) {
-    fatal("Ran out of struct space (max %d)\n", StructTable::kCapacity);
-  }
-  const int32_t index = ctx.counters.structCount;
-  StructEntry& entry = ctx.table.append(pos);
-  ctx.counters.structCount = ctx.table.size();
-  buildStructName(ctx, kind, tag, index, entry.name);
+  if (table.size() >= StructTable::kCapacity) return {0, false, true};
+  const int32_t index = table.size();
+  StructEntry& entry = table.append(fileOffset);
+  counters.structCount = table.size();
+  buildStructName(nameTemplate, kind, recordTag(kind), index, at, entry.name);
   entry.kind = kind;
   entry.data = emptyRecord(kind);
   switch (kind) {
-    case StructKind::Bank: ++ctx.counters.banks; break;
-    case StructKind::Instrument: ++ctx.counters.instruments; break;
-    case StructKind::Sound: ++ctx.counters.sounds; break;
+    case StructKind::Bank: ++counters.banks; break;
+    case StructKind::Instrument: ++counters.instruments; break;
+    case StructKind::Sound: ++counters.sounds; break;
     default: break;
   }
-  return {index, true};
+  return {index, true, false};
 }
 
 }  // namespace zaft

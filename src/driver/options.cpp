@@ -5,20 +5,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/fatal.h"
+#include "util/fatal.h"
 
 namespace zaft {
 
-void initRunSettings(RunSettings& settings, const std::vector<std::string>& args) {
-  settings.argList = args;
-  settings.argCount = static_cast<int32_t>(args.size());
-  settings.verbose = 1;
-}
-
-int findOption(const RunSettings& settings, const char* name) {
-  if (settings.argCount <= 1) return 0;
-  for (int i = 1; i < settings.argCount; ++i) {
-    const std::string& arg = settings.argList[static_cast<size_t>(i)];
+int findOption(const std::vector<std::string>& args, const char* name) {
+  const int count = static_cast<int>(args.size());
+  if (count <= 1) return 0;
+  for (int i = 1; i < count; ++i) {
+    const std::string& arg = args[static_cast<size_t>(i)];
     if (!arg.empty() && arg[0] == '/' && arg.compare(1, std::string::npos, name) == 0) return i;
   }
   return 0;
@@ -27,11 +22,11 @@ int findOption(const RunSettings& settings, const char* name) {
 namespace {
 
 // The index of the option's value argument, or 0 when it has none.
-int valueIndex(const RunSettings& settings, const char* name) {
-  int i = findOption(settings, name);
+int valueIndex(const std::vector<std::string>& args, const char* name) {
+  const int i = findOption(args, name);
   if (i == 0) return 0;
-  if (i == settings.argCount - 1) return 0;
-  const std::string& value = settings.argList[static_cast<size_t>(i + 1)];
+  if (i == static_cast<int>(args.size()) - 1) return 0;
+  const std::string& value = args[static_cast<size_t>(i + 1)];
   if (!value.empty() && value[0] == '/') return 0;
   return i;
 }
@@ -40,9 +35,9 @@ bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; 
 
 }  // namespace
 
-int optionText(const RunSettings& settings, const char* name, std::string& dest) {
-  int i = valueIndex(settings, name);
-  if (i != 0) dest = settings.argList[static_cast<size_t>(i + 1)];
+int optionText(const std::vector<std::string>& args, const char* name, std::string& dest) {
+  const int i = valueIndex(args, name);
+  if (i != 0) dest = args[static_cast<size_t>(i + 1)];
   return i;
 }
 
@@ -125,10 +120,10 @@ bool parseOptionReal(const std::string& text, double& dest) {
   return true;
 }
 
-int optionInt(const RunSettings& settings, const char* name, int32_t& dest) {
-  int i = valueIndex(settings, name);
+int optionInt(const std::vector<std::string>& args, const char* name, int32_t& dest) {
+  const int i = valueIndex(args, name);
   if (i == 0) return 0;
-  const std::string& value = settings.argList[static_cast<size_t>(i + 1)];
+  const std::string& value = args[static_cast<size_t>(i + 1)];
   bool stored = false;
   if (!parseOptionInt(value, dest, stored)) {
     fatal("Value of /%s is out of range (a signed 32-bit number is expected): %s\n", name,
@@ -137,14 +132,82 @@ int optionInt(const RunSettings& settings, const char* name, int32_t& dest) {
   return i;
 }
 
-int optionReal(const RunSettings& settings, const char* name, double& dest) {
-  int i = valueIndex(settings, name);
+int optionReal(const std::vector<std::string>& args, const char* name, double& dest) {
+  const int i = valueIndex(args, name);
   if (i == 0) return 0;
-  const std::string& value = settings.argList[static_cast<size_t>(i + 1)];
+  const std::string& value = args[static_cast<size_t>(i + 1)];
   if (!parseOptionReal(value, dest)) {
     fatal("Value of /%s is out of range: %s\n", name, value.c_str());
   }
   return i;
+}
+
+namespace {
+
+constexpr size_t kMaxTemplateLength = 31;
+constexpr size_t kMaxHeaderNameLength = 127;
+
+void refuseNegativeOffset(const std::vector<std::string>& args, const char* name, int32_t value) {
+  if (value < 0) {
+    const int i = findOption(args, name);
+    fatal("Offset given with /%s must not be negative: %s\n", name,
+          args[static_cast<size_t>(i + 1)].c_str());
+  }
+}
+
+}  // namespace
+
+Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
+  Settings s;
+  const int last = static_cast<int>(args.size()) - 1;
+  s.romPath = args[static_cast<size_t>(last)];
+  s.tblGiven = optionInt(args, "t", s.tblOffset) != 0;
+  if (s.tblGiven) refuseNegativeOffset(args, "t", s.tblOffset);
+  s.verbose = findOption(args, "q") == 0;
+
+  std::string text;
+  if (optionText(args, "n", text) != 0) {
+    if (text.size() > kMaxTemplateLength) {
+      fatal("The /n template is too long (at most %zu characters): %s\n", kMaxTemplateLength,
+            text.c_str());
+    }
+    s.nameTemplate = text;
+  }
+  optionInt(args, "f", s.fieldWidth);
+  optionReal(args, "a", s.rateRatio);
+
+  // The output folder may be an absolute path: a value that begins with "/"
+  // is taken unless it looks like an option ("/" and one character).
+  if (const int d = findOption(args, "d"); d != 0 && d < last) {
+    const std::string& value = args[static_cast<size_t>(d + 1)];
+    if (value.empty() || value[0] != '/' || value.size() > 2) s.outputDir = value;
+  }
+
+  // A path after /o that begins with "/" is read as an option, not as the
+  // header's name; say so rather than silently writing CONTROL.H.
+  if (const int o = findOption(args, "o"); o != 0 && o < last) {
+    const std::string& next = args[static_cast<size_t>(o + 1)];
+    if (next.size() > 2 && next[0] == '/') {
+      report.errf(
+          "Warning: /o takes no value that begins with \"/\" (%s); the header keeps its "
+          "default name\n",
+          next.c_str());
+    }
+  }
+  if (optionText(args, "o", text) != 0) {
+    if (text.size() > kMaxHeaderNameLength) {
+      fatal("The /o header name is too long (at most %zu characters): %s\n",
+            kMaxHeaderNameLength, text.c_str());
+    }
+    s.headerName = text;
+  }
+  s.extractAll = findOption(args, "x") != 0;
+  s.samplerChunk = findOption(args, "l") != 0;
+  optionText(args, "j", s.jsonName);
+  s.searchSampleBlock = findOption(args, "g") != 0;
+  s.ctlGiven = optionInt(args, "c", s.ctlOffset) != 0;
+  if (s.ctlGiven) refuseNegativeOffset(args, "c", s.ctlOffset);
+  return s;
 }
 
 }  // namespace zaft

@@ -1,33 +1,57 @@
-// The command line: options are "/" plus one case-sensitive letter, with the
-// value (when the option takes one) in the next argument. The last argument
-// is the ROM file name and is looked at as an option too.
+// The command line, read once into Settings. An option is "/" plus one
+// case-sensitive letter, with its value (when it takes one) in the next
+// argument; the last argument is the ROM file name and is looked at as an
+// option too. Only the first occurrence of an option counts.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "driver/run_context.h"
+#include "util/reporter.h"
 
 namespace zaft {
 
-void initRunSettings(RunSettings& settings, const std::vector<std::string>& args);
+struct Settings {
+  std::string romPath;  // the last argument
+  // /c: present with an acceptable value (a value that is no number reads
+  // as 0 and still counts; "0x" alone stores nothing but counts).
+  bool ctlGiven = false;
+  int32_t ctlOffset = 0;
+  // /t: present with an acceptable value.
+  bool tblGiven = false;
+  int32_t tblOffset = 0;
+  bool verbose = true;                     // /q clears it
+  int32_t fieldWidth = 10;                 // /f
+  std::string nameTemplate = "%t%2i%2s";   // /n, at most 31 characters
+  double rateRatio = 1.0;                  // /a
+  std::string headerName = "CONTROL.H";    // /o, at most 127 characters
+  std::string outputDir;                   // /d; empty for the current folder
+  bool extractAll = false;                 // /x
+  bool samplerChunk = false;               // /l
+  std::string jsonName;                    // /j; empty for none
+  bool searchSampleBlock = false;          // /g
+};
 
-// Index of the first argument that is "/" followed by exactly `name`, or 0.
-int findOption(const RunSettings& settings, const char* name);
+// Reads every option of `args` (entry 0 the tool's own name, at least one
+// more). Values out of range, negative offsets and names too long end the
+// run (FatalError); a /o value that begins with "/" is warned about.
+Settings parseOptions(const std::vector<std::string>& args, Reporter& report);
 
-// The value readers give back the option's index when it has an acceptable
-// value (a next argument that is not the last-argument-only option and does
+// The option lookup. findOption gives the index of the first argument that
+// is "/" followed by exactly `name`, or 0. The value readers give back that
+// index when the option has an acceptable value (a next argument that does
 // not begin with "/"), else 0 and leave the destination untouched.
-int optionText(const RunSettings& settings, const char* name, std::string& dest);
+int findOption(const std::vector<std::string>& args, const char* name);
+int optionText(const std::vector<std::string>& args, const char* name, std::string& dest);
 // "0x" prefix: hexadecimal (optional sign); no hex digit after it stores
 // nothing but still counts. Anything else: decimal up to the first
 // non-digit, 0 when there is none. A number outside the signed 32-bit range
 // ends the run with a message naming the option and the value.
-int optionInt(const RunSettings& settings, const char* name, int32_t& dest);
+int optionInt(const std::vector<std::string>& args, const char* name, int32_t& dest);
 // A decimal real (sign, digits, fraction, exponent); 0.0 when the value does
 // not begin with a number. A value too large for a double ends the run.
-int optionReal(const RunSettings& settings, const char* name, double& dest);
+int optionReal(const std::vector<std::string>& args, const char* name, double& dest);
 
 // The value parsers on their own. parseOptionInt returns false when the value
 // lies outside the signed 32-bit range; `stored` tells whether dest was set.

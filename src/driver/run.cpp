@@ -2,25 +2,25 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 
-#include "audio/wav_writer.h"
-#include "bank/readers.h"
+#include "bank/offset_scan.h"
 #include "bank/sample_block.h"
-#include "bank/struct_table.h"
-#include "driver/fatal.h"
+#include "bank/sample_search.h"
+#include "bank/walk.h"
 #include "driver/options.h"
-#include "driver/run_context.h"
-#include "header/header_writer.h"
-#include "header/json_writer.h"
-#include "rom/offset_scan.h"
-#include "rom/rom_stream.h"
+#include "export/byte_sink.h"
+#include "export/header_export.h"
+#include "export/json_export.h"
+#include "export/output_plan.h"
+#include "export/wav_export.h"
+#include "rom/rom_image.h"
+#include "util/fatal.h"
+#include "util/reporter.h"
 
 namespace zaft {
 
 namespace {
-
-constexpr size_t kMaxTemplateLength = 31;
-constexpr size_t kMaxHeaderNameLength = 127;
 
 const char* const kUsageText =
     "ZAFT: N64 sound bank extractor\n"
@@ -45,167 +45,58 @@ const char* const kUsageText =
     "  /g          Search the ROM for the sample block when the guess does not fit\n"
     "\n";
 
-void refuseNegativeOffset(const RunSettings& settings, const char* name, int32_t value) {
-  if (value < 0) {
-    int i = findOption(settings, name);
-    fatal("Offset given with /%s must not be negative: %s\n", name,
-          settings.argList[static_cast<size_t>(i + 1)].c_str());
-  }
-}
+// One bank file to rip: where it is, which sample block it uses, where its
+// files go.
+struct BankJob {
+  int32_t ctlOffset = 0;
+  OffsetSource ctlSource = OffsetSource::None;
+  bool samples = false;  // WAV files are written, from tblOffset
+  int32_t tblOffset = 0;
+  OffsetSource tblSource = OffsetSource::None;
+  std::string folder;
+};
 
-// Steps 3 to 7 of the run and the checks on what they read.
-void readOptions(RunContext& ctx) {
-  RunSettings& s = ctx.settings;
-  s.tblGiven = optionInt(s, "t", s.tblOffset);
-  if (s.tblGiven != 0) refuseNegativeOffset(s, "t", s.tblOffset);
-  s.verbose = findOption(s, "q") == 0 ? 1 : 0;
+// What became of a bank file.
+struct BankOutcome {
+  bool recognized = false;
+  int32_t records = 0;
+  int32_t wavFiles = 0;
+  bool jsonWritten = false;
+};
 
-  std::string text;
-  if (optionText(s, "n", text) != 0) {
-    if (text.size() > kMaxTemplateLength) {
-      fatal("The /n template is too long (at most %zu characters): %s\n", kMaxTemplateLength,
-            text.c_str());
-    }
-    std::snprintf(s.nameTemplate, sizeof s.nameTemplate, "%s", text.c_str());
-  }
-  optionInt(s, "f", s.fieldWidth);
-  optionReal(s, "a", s.rateRatio);
+class Run {
+ public:
+  Run(const Settings& settings, const RomImage& rom, Reporter& report)
+      : s_(settings), rom_(rom), report_(report), plan_(rom.identity()) {}
 
-  // The output folder may be an absolute path: a value that begins with "/"
-  // is taken unless it looks like an option ("/" and one character).
-  if (int d = findOption(s, "d"); d != 0 && d < s.argCount - 1) {
-    const std::string& value = s.argList[static_cast<size_t>(d + 1)];
-    if (value.empty() || value[0] != '/' || value.size() > 2) s.outputDir = value;
-  }
+  int single(const BankJob& job);
+  int extractAll(const std::vector<BankJob>& jobs);
 
-  // A path after /o that begins with "/" is read as an option, not as the
-  // header's name; say so rather than silently writing CONTROL.H.
-  if (int o = findOption(s, "o"); o != 0 && o < s.argCount - 1) {
-    const std::string& next = s.argList[static_cast<size_t>(o + 1)];
-    if (next.size() > 2 && next[0] == '/') {
-      std::fprintf(ctx.err,
-                   "Warning: /o takes no value that begins with \"/\" (%s); the header keeps its "
-                   "default name\n",
-                   next.c_str());
-    }
+ private:
+  WalkLimits limits(bool samples) const {
+    WalkLimits l;
+    l.nameTemplate = s_.nameTemplate;
+    l.rateRatio = s_.rateRatio;
+    l.samplesWritten = samples;
+    return l;
   }
+  void searchWhenGuessFails(BankJob& job);
+  void reportSettings(const BankJob& job);
+  void rip(const BankJob& job, BankOutcome& outcome);
+  void validateAfterWalk(const BankJob& job, const BankFile& bank);
+  void writeHeader(const BankFile& bank, const PlannedFile& file);
+  bool writeJson(const BankFile& bank, const BankJob& job, const WavResult& wavs,
+                 const PlannedFile& file);
 
-  // The header writer reads /o itself at the end of the run; a name it could
-  // not hold is refused now, before anything is written.
-  if (optionText(s, "o", text) != 0 && text.size() > kMaxHeaderNameLength) {
-    fatal("The /o header name is too long (at most %zu characters): %s\n", kMaxHeaderNameLength,
-          text.c_str());
-  }
-}
-
-// Steps 11 and 12: whether WAV files will be written, and the settings line.
-void reportSettings(RunContext& ctx) {
-  RunSettings& s = ctx.settings;
-  if (s.tblGiven != 0 || s.tblOffset != 0) {
-    s.tblGiven = 1;
-  } else {
-    s.tblGiven = 0;
-    std::fprintf(ctx.err, "\n.tbl file offset not specified. .wav files won't be created.\n");
-  }
-  std::fprintf(ctx.err, "\nRipping from .ctl offset 0x%06X", s.ctlOffset);
-  if (s.tblGiven == 1) std::fprintf(ctx.err, ", .tbl offset 0x%06X", s.tblOffset);
-  std::fprintf(ctx.err, "\n");
-}
-
-// Steps 13 to 16 for the bank file at ctlOffset: the walk (WAV files are
-// written as it goes), the header after a successful walk, the count.
-// Gives back whether the bank file was read.
-// /j: the bank file's JSON document, beside the header. Refuses the ROM's own
-// name like every other output. Gives back whether it was written.
-bool writeJsonFile(RunContext& ctx) {
-  const std::string path = outputPath(ctx.settings, ctx.settings.jsonName);
-  if (ctx.rom->isSameFileAs(path)) {
-    std::fprintf(ctx.err, "Refusing to write JSON file %s: it is the ROM file\n", path.c_str());
-    return false;
-  }
-  std::string headerName = "CONTROL.H";
-  optionText(ctx.settings, "o", headerName);
-  if (outputPath(ctx.settings, headerName) == path || wavNameTaken(ctx, ctx.settings.jsonName)) {
-    std::fprintf(ctx.err, "Refusing to write JSON file %s: this run wrote another file of that name\n",
-                 path.c_str());
-    return false;
-  }
-  FILE* file = std::fopen(path.c_str(), "w");
-  if (file == nullptr) {
-    std::fprintf(ctx.err, "Unable to write to JSON file %s\n", path.c_str());
-    return false;
-  }
-  writeJsonDocument(ctx, jsonRunInfo(*ctx.rom), file);
-  const bool failed = std::ferror(file) != 0;
-  if (std::fclose(file) != 0 || failed) {
-    std::fprintf(ctx.err, "Error while writing JSON file %s\n", path.c_str());
-    return false;
-  }
-  return true;
-}
+  const Settings& s_;
+  const RomImage& rom_;
+  Reporter& report_;
+  OutputPlan plan_;
+  FileTarget files_;
+};
 
 std::string shareText(const SampleBlockCheck& check) {
   return formatText("%.2f%%", check.share() * 100.0);
-}
-
-// After the walk: does the sample block in use fit the bank? A warning only;
-// nothing of the run changes.
-void validateAfterWalk(RunContext& ctx) {
-  if (ctx.settings.tblGiven != 1) return;
-  const SampleBlockCheck check =
-      validateSampleBlock(*ctx.rom, collectWaves(ctx), ctx.settings.tblOffset);
-  if (check.passes()) return;
-  std::fprintf(ctx.err,
-               "Warning: the .tbl offset 0x%06X does not fit this bank: %s of its ADPCM frames "
-               "are plausible%s\n",
-               static_cast<unsigned>(ctx.settings.tblOffset), shareText(check).c_str(),
-               check.allInside ? "" : ", and some wave lies outside the ROM");
-}
-
-// /g and /x: when no sample block was given with /t and the one in hand (the
-// scan's guess, or none) does not fit the bank, search the ROM for the one
-// that fits best. Nothing found: no WAV files for this bank file.
-void searchWhenGuessFails(RunContext& ctx) {
-  RunSettings& s = ctx.settings;
-  if (ctx.tblSource == OffsetSource::Given) return;
-  const std::vector<WaveProbe> waves = probeBankFile(*ctx.rom, s);
-  const bool haveGuess = ctx.tblSource == OffsetSource::Scanned;
-  if (haveGuess && validateSampleBlock(*ctx.rom, waves, s.tblOffset).passes()) return;
-  if (haveGuess) {
-    std::fprintf(ctx.err, "The .tbl offset 0x%06X does not fit the bank file at 0x%06X; searching\n",
-                 static_cast<unsigned>(s.tblOffset), static_cast<unsigned>(s.ctlOffset));
-  }
-  const std::optional<SampleBlockCheck> found = searchSampleBlock(*ctx.rom, waves);
-  if (found) {
-    s.tblOffset = static_cast<int32_t>(found->offset);
-    s.tblGiven = 1;
-    ctx.tblSource = OffsetSource::Searched;
-    std::fprintf(ctx.err, "Found .tbl offset 0x%06X for the bank file at 0x%06X (%s of its ADPCM frames plausible)\n",
-                 static_cast<unsigned>(s.tblOffset), static_cast<unsigned>(s.ctlOffset),
-                 shareText(*found).c_str());
-  } else {
-    s.tblOffset = 0;
-    s.tblGiven = 0;
-    ctx.tblSource = OffsetSource::None;
-    std::fprintf(ctx.err, "No sample block fits the bank file at 0x%06X; no .wav files for it\n",
-                 static_cast<unsigned>(s.ctlOffset));
-  }
-}
-
-bool ripBankFile(RunContext& ctx, bool* jsonWritten = nullptr) {
-  enterNullStruct(ctx);
-  seekTo(*ctx.rom, ctx.settings.ctlOffset);
-  const bool read = readBankFile(ctx) != 0;
-  if (read) validateAfterWalk(ctx);
-  if (read) writeHeader(ctx);
-  if (read && !ctx.settings.jsonName.empty()) {
-    const bool written = writeJsonFile(ctx);
-    if (jsonWritten != nullptr) *jsonWritten = written;
-  }
-  if (ctx.counters.wavFiles != 0 && ctx.settings.verbose == 1) {
-    std::fprintf(ctx.out, "%d .wav files extracted\n", ctx.counters.wavFiles);
-  }
-  return read;
 }
 
 void makeFolder(const std::string& path) {
@@ -217,111 +108,217 @@ void makeFolder(const std::string& path) {
   }
 }
 
-// /x: every bank file of the ROM, each into a folder of its own, with its own
-// table, counters and walk state. One bank file's failure ends that bank file
-// only. Gives the exit status.
-int ripAllBankFiles(RunContext& ctx, bool ctlGiven) {
-  const RunSettings& s = ctx.settings;
-  std::vector<ScanCandidate> jobs;
-  if (ctlGiven) {
-    jobs.push_back({s.ctlOffset, -1});
+// /g and /x: when no sample block was given with /t and the one in hand (the
+// scan's guess, or none) does not fit the bank, search the ROM for the one
+// that fits best. Nothing found: no WAV files for this bank file.
+void Run::searchWhenGuessFails(BankJob& job) {
+  if (job.tblSource == OffsetSource::Given) return;
+  NullReporter quiet;
+  const std::vector<WaveProbe> waves =
+      probesOf(walkBankFile(rom_, job.ctlOffset, limits(false), quiet));
+  const bool haveGuess = job.tblSource == OffsetSource::Scanned;
+  if (haveGuess && validateSampleBlock(rom_, waves, job.tblOffset).passes()) return;
+  if (haveGuess) {
+    report_.errf("The .tbl offset 0x%06X does not fit the bank file at 0x%06X; searching\n",
+                 static_cast<unsigned>(job.tblOffset), static_cast<unsigned>(job.ctlOffset));
+  }
+  const std::optional<SampleBlockCheck> found = searchSampleBlock(rom_, waves);
+  if (found) {
+    job.tblOffset = static_cast<int32_t>(found->offset);
+    job.samples = true;
+    job.tblSource = OffsetSource::Searched;
+    report_.errf(
+        "Found .tbl offset 0x%06X for the bank file at 0x%06X (%s of its ADPCM frames "
+        "plausible)\n",
+        static_cast<unsigned>(job.tblOffset), static_cast<unsigned>(job.ctlOffset),
+        shareText(*found).c_str());
   } else {
-    jobs = ctx.scanCandidates;
+    job.tblOffset = 0;
+    job.samples = false;
+    job.tblSource = OffsetSource::None;
+    report_.errf("No sample block fits the bank file at 0x%06X; no .wav files for it\n",
+                 static_cast<unsigned>(job.ctlOffset));
   }
-  const bool tblGiven = s.tblGiven != 0;
-  struct Outcome {
-    ScanCandidate job;
-    int32_t records = 0;
-    int32_t wavFiles = 0;
-    std::string failure;
+}
+
+// Whether WAV files will be written, and the settings line.
+void Run::reportSettings(const BankJob& job) {
+  if (!job.samples) {
+    report_.err("\n.tbl file offset not specified. .wav files won't be created.\n");
+  }
+  report_.errf("\nRipping from .ctl offset 0x%06X", static_cast<unsigned>(job.ctlOffset));
+  if (job.samples) report_.errf(", .tbl offset 0x%06X", static_cast<unsigned>(job.tblOffset));
+  report_.err("\n");
+}
+
+// After the walk: does the sample block in use fit the bank? A warning only.
+void Run::validateAfterWalk(const BankJob& job, const BankFile& bank) {
+  if (!job.samples) return;
+  const SampleBlockCheck check = validateSampleBlock(rom_, probesOf(bank), job.tblOffset);
+  if (check.passes()) return;
+  report_.errf(
+      "Warning: the .tbl offset 0x%06X does not fit this bank: %s of its ADPCM frames "
+      "are plausible%s\n",
+      static_cast<unsigned>(job.tblOffset), shareText(check).c_str(),
+      check.allInside ? "" : ", and some wave lies outside the ROM");
+}
+
+void Run::writeHeader(const BankFile& bank, const PlannedFile& file) {
+  if (file.refused()) {
+    report_.err(file.refusal);
+    return;
+  }
+  std::unique_ptr<ByteSink> sink = files_.open(file.path);
+  if (!sink) {
+    report_.errf("Unable to write to header file %s\n", file.path.c_str());
+    return;
+  }
+  writeHeaderText(bank, s_.fieldWidth, file.name, *sink, report_);
+  // A full disk would otherwise leave a cut header behind in silence.
+  if (!sink->finish()) report_.errf("Error while writing header file %s\n", file.path.c_str());
+}
+
+bool Run::writeJson(const BankFile& bank, const BankJob& job, const WavResult& wavs,
+                    const PlannedFile& file) {
+  if (file.refused()) {
+    report_.err(file.refusal);
+    return false;
+  }
+  std::unique_ptr<ByteSink> sink = files_.open(file.path);
+  if (!sink) {
+    report_.errf("Unable to write to JSON file %s\n", file.path.c_str());
+    return false;
+  }
+  const BankBlocks blocks{job.ctlOffset, job.ctlSource, job.samples, job.tblOffset,
+                          job.tblSource};
+  {
+    JsonWriter json(*sink);
+    writeJsonDocument(bank, jsonRunInfo(rom_), blocks, wavs, json);
+  }
+  if (!sink->finish()) {
+    report_.errf("Error while writing JSON file %s\n", file.path.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The one path of a bank file: the walk, its WAV files, the fatal stop that
+// ended the walk (after the waves finished before it), the header and the
+// JSON document after a successful walk, the count.
+void Run::rip(const BankJob& job, BankOutcome& outcome) {
+  const BankFile bank = walkBankFile(rom_, job.ctlOffset, limits(job.samples), report_);
+  outcome.records = bank.counters.structCount - 1;
+  if (!bank.recognized) return;
+  outcome.recognized = true;
+  const BankOutputs outputs =
+      plan_.planBankFile(job.folder, bank, job.samples, s_.headerName, s_.jsonName);
+  WavResult wavs;
+  if (job.samples) {
+    WavOptions options;
+    options.samplerChunk = s_.samplerChunk;
+    wavs = exportWaves(rom_, bank, job.tblOffset, outputs.waves, options, files_, report_);
+  }
+  outcome.wavFiles = wavs.files;
+  if (bank.stopped()) throw FatalError(bank.stop);
+  validateAfterWalk(job, bank);
+  writeHeader(bank, outputs.header);
+  if (!s_.jsonName.empty()) outcome.jsonWritten = writeJson(bank, job, wavs, outputs.json);
+  if (wavs.files != 0) report_.progressf("%d .wav files extracted\n", wavs.files);
+}
+
+int Run::single(const BankJob& given) {
+  BankJob job = given;
+  if (s_.searchSampleBlock) searchWhenGuessFails(job);
+  reportSettings(job);
+  BankOutcome outcome;
+  rip(job, outcome);
+  return 0;
+}
+
+// Trims blanks and line ends from both ends of a message.
+std::string trimmed(std::string text) {
+  while (!text.empty() && (text.front() == '\n' || text.front() == ' ')) text.erase(0, 1);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+// /x: every bank file, each into a folder of its own. One bank file's
+// failure ends that bank file only. A bank file whose revision is not "B1"
+// is no failure (as in a single run): its line says so.
+int Run::extractAll(const std::vector<BankJob>& jobs) {
+  struct Done {
+    BankJob job;
+    BankOutcome outcome;
+    std::string status;  // "ok", or what went wrong
     std::string folder;
-    bool jsonWritten = false;
   };
-  std::vector<Outcome> outcomes;
-  for (const ScanCandidate& job : jobs) {
-    RunContext bank;
-    bank.settings = s;
-    bank.rom = ctx.rom;
-    bank.out = ctx.out;
-    bank.err = ctx.err;
-    bank.settings.ctlOffset = job.ctlOffset;
-    bank.settings.tblGiven = tblGiven ? 1 : 0;
-    if (!tblGiven) bank.settings.tblOffset = job.tblOffset >= 0 ? job.tblOffset : 0;
-    if (!tblGiven && job.tblOffset >= 0) bank.settings.tblGiven = 1;
-    bank.settings.outputDir =
-        outputPath(s, formatText("CTL_%06X", static_cast<unsigned>(job.ctlOffset)));
-
-    Outcome outcome;
-    outcome.job = {job.ctlOffset, bank.settings.tblGiven != 0 ? bank.settings.tblOffset : -1};
-    outcome.folder = formatText("CTL_%06X", static_cast<unsigned>(job.ctlOffset));
-    bank.ctlSource = ctx.ctlSource;
-    bank.tblSource = tblGiven ? OffsetSource::Given
-                              : (job.tblOffset >= 0 ? OffsetSource::Scanned : OffsetSource::None);
+  std::vector<Done> done;
+  for (const BankJob& given : jobs) {
+    Done d;
+    d.job = given;
+    d.folder = formatText("CTL_%06X", static_cast<unsigned>(given.ctlOffset));
+    d.job.folder = OutputPlan::pathIn(s_.outputDir, d.folder);
     try {
-      makeFolder(bank.settings.outputDir);
-      searchWhenGuessFails(bank);
-      outcome.job.tblOffset = bank.settings.tblGiven != 0 ? bank.settings.tblOffset : -1;
-      reportSettings(bank);
-      if (!ripBankFile(bank, &outcome.jsonWritten)) outcome.failure = "unrecognized bank file revision";
+      makeFolder(d.job.folder);
+      searchWhenGuessFails(d.job);
+      reportSettings(d.job);
+      rip(d.job, d.outcome);
+      d.status = d.outcome.recognized ? "ok" : "unrecognized bank file revision";
     } catch (const std::exception& error) {
-      std::fflush(bank.out);
-      const bool fatalMessage = dynamic_cast<const FatalError*>(&error) != nullptr;
-      if (fatalMessage) {
-        std::fputs(error.what(), bank.err);
+      if (dynamic_cast<const FatalError*>(&error) != nullptr) {
+        report_.err(error.what());
       } else {
-        std::fprintf(bank.err, "\nAbnormal termination: %s\n", error.what());
+        report_.errf("\nAbnormal termination: %s\n", error.what());
       }
-      std::string reason = error.what();
-      while (!reason.empty() && (reason.front() == '\n' || reason.front() == ' ')) reason.erase(0, 1);
-      while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
-      outcome.failure = "failed: " + reason;
+      d.status = "failed: " + trimmed(error.what());
     }
-    outcome.records = bank.counters.structCount > 0 ? bank.counters.structCount - 1 : 0;
-    outcome.wavFiles = bank.counters.wavFiles;
-    outcomes.push_back(outcome);
+    done.push_back(std::move(d));
   }
 
-  int failed = 0;
-  int wavFiles = 0;
-  std::fprintf(ctx.err, "\nSummary:\n");
-  for (const Outcome& o : outcomes) {
-    std::string tbl = o.job.tblOffset >= 0
-                          ? formatText(".tbl 0x%06X", static_cast<unsigned>(o.job.tblOffset))
-                          : std::string("no .tbl (header only)");
-    std::fprintf(ctx.err, "  CTL_%06X  .ctl 0x%06X  %s  %d records  %d .wav files  %s\n",
-                 static_cast<unsigned>(o.job.ctlOffset), static_cast<unsigned>(o.job.ctlOffset),
-                 tbl.c_str(), o.records, o.wavFiles,
-                 o.failure.empty() ? "ok" : o.failure.c_str());
-    if (!o.failure.empty()) ++failed;
-    wavFiles += o.wavFiles;
+  int failed = 0, unrecognized = 0, wavFiles = 0;
+  report_.err("\nSummary:\n");
+  for (const Done& d : done) {
+    const std::string tbl = d.job.samples
+                                ? formatText(".tbl 0x%06X", static_cast<unsigned>(d.job.tblOffset))
+                                : std::string("no .tbl (header only)");
+    report_.errf("  CTL_%06X  .ctl 0x%06X  %s  %d records  %d .wav files  %s\n",
+                 static_cast<unsigned>(d.job.ctlOffset), static_cast<unsigned>(d.job.ctlOffset),
+                 tbl.c_str(), d.outcome.records, d.outcome.wavFiles, d.status.c_str());
+    if (d.status.rfind("failed", 0) == 0) ++failed;
+    if (!d.outcome.recognized && d.status.rfind("unrecognized", 0) == 0) ++unrecognized;
+    wavFiles += d.outcome.wavFiles;
   }
-  std::fprintf(ctx.err, "%zu bank files: %zu ok, %d failed; %d .wav files in all\n",
-               outcomes.size(), outcomes.size() - static_cast<size_t>(failed), failed, wavFiles);
+  const size_t ok = done.size() - static_cast<size_t>(failed + unrecognized);
+  report_.errf("%zu bank files: %zu ok, %d failed", done.size(), ok, failed);
+  if (unrecognized > 0) report_.errf(", %d unrecognized", unrecognized);
+  report_.errf("; %d .wav files in all\n", wavFiles);
 
-  if (!s.jsonName.empty()) {
+  if (!s_.jsonName.empty()) {
     // The index of the bank files' documents, in the output folder.
     std::vector<JsonIndexEntry> entries;
-    for (const Outcome& o : outcomes) {
+    for (const Done& d : done) {
       JsonIndexEntry e;
-      e.ctlOffset = o.job.ctlOffset;
-      e.tblOffset = o.job.tblOffset;
-      e.folder = o.folder;
-      e.document = o.jsonWritten ? o.folder + "/" + s.jsonName : std::string();
-      e.status = o.failure.empty() ? "ok" : o.failure;
-      e.records = o.records;
-      e.wavFiles = o.wavFiles;
+      e.ctlOffset = d.job.ctlOffset;
+      e.tblOffset = d.job.samples ? d.job.tblOffset : -1;
+      e.folder = d.folder;
+      e.document = d.outcome.jsonWritten ? d.folder + "/" + s_.jsonName : std::string();
+      e.status = d.status;
+      e.records = d.outcome.records;
+      e.wavFiles = d.outcome.wavFiles;
       entries.push_back(e);
     }
-    const std::string path = outputPath(s, s.jsonName);
-    FILE* file = ctx.rom->isSameFileAs(path) ? nullptr : std::fopen(path.c_str(), "w");
-    if (file == nullptr) {
-      std::fprintf(ctx.err, "Unable to write to JSON file %s\n", path.c_str());
+    const PlannedFile index = plan_.planIndex(s_.outputDir, s_.jsonName);
+    std::unique_ptr<ByteSink> sink = index.refused() ? nullptr : files_.open(index.path);
+    if (!sink) {
+      report_.errf("Unable to write to JSON file %s\n", index.path.c_str());
       return 1;
     }
-    writeJsonIndex(jsonRunInfo(*ctx.rom), entries, file);
-    const bool bad = std::ferror(file) != 0;
-    if (std::fclose(file) != 0 || bad) {
-      std::fprintf(ctx.err, "Error while writing JSON file %s\n", path.c_str());
+    {
+      JsonWriter json(*sink);
+      writeJsonIndex(jsonRunInfo(rom_), entries, json);
+    }
+    if (!sink->finish()) {
+      report_.errf("Error while writing JSON file %s\n", index.path.c_str());
       return 1;
     }
   }
@@ -332,83 +329,93 @@ bool isHelpRequest(const std::string& arg) {
   return arg == "-h" || arg == "--help" || arg == "/?";
 }
 
-int runSequence(RunContext& ctx, const std::vector<std::string>& args) {
-  RunSettings& s = ctx.settings;
-  initRunSettings(s, args);
-  if (s.argCount < 2) {
-    printUsageText(ctx.err);
+int runSequence(const std::vector<std::string>& args, FILE* out, Reporter& report) {
+  if (args.size() < 2) {
+    report.err(kUsageText);
     return 1;
   }
   // Help and version, unless a file of that name is there to be ripped.
   std::error_code noSuchFile;
-  if (s.argCount == 2 && !std::filesystem::exists(s.argList[1], noSuchFile)) {
-    if (isHelpRequest(s.argList[1])) {
-      printUsageText(ctx.out);
+  if (args.size() == 2 && !std::filesystem::exists(args[1], noSuchFile)) {
+    if (isHelpRequest(args[1])) {
+      printUsageText(out);
       return 0;
     }
-    if (s.argList[1] == "--version") {
-      std::fprintf(ctx.out, "ZAFT %s\n", ZAFT_VERSION);
+    if (args[1] == "--version") {
+      std::fprintf(out, "ZAFT %s\n", ZAFT_VERSION);
       return 0;
     }
   }
-  readOptions(ctx);
-  const bool extractAll = findOption(s, "x") != 0;
-  s.samplerChunk = findOption(s, "l") != 0;
-  optionText(s, "j", s.jsonName);
+  const Settings s = parseOptions(args, report);
+  report.setVerbose(s.verbose);
 
-  const std::string& romName = s.argList[static_cast<size_t>(s.argCount - 1)];
-  std::unique_ptr<RomStream> rom = openRom(romName);
-  if (!rom) fatal("Unable to open file %s", romName.c_str());
-  ctx.rom = rom.get();
+  std::unique_ptr<RomImage> rom = openRom(s.romPath);
+  if (!rom) fatal("Unable to open file %s", s.romPath.c_str());
   detectByteOrder(*rom);
 
-  const bool ctlGiven = optionInt(s, "c", s.ctlOffset) != 0;
-  const bool tblOptionGiven = s.tblGiven != 0;
-  if (!ctlGiven) {
-    guessOffsets(ctx);
-  } else {
-    refuseNegativeOffset(s, "c", s.ctlOffset);
+  BankJob job;
+  job.ctlOffset = s.ctlOffset;
+  job.ctlSource = s.ctlGiven ? OffsetSource::Given : OffsetSource::Scanned;
+  job.tblOffset = s.tblOffset;
+  std::vector<ScanCandidate> candidates;
+  if (!s.ctlGiven) {
+    candidates = scanForBankFiles(*rom, report).candidates;
+    // The first candidate other than 0 is kept; so is the first sample block
+    // found for any candidate, unless /t gave one (a block found at 0 stands
+    // until a later one replaces it).
+    for (const ScanCandidate& c : candidates) {
+      if (job.ctlOffset == 0) job.ctlOffset = c.ctlOffset;
+      if (!s.tblGiven && job.tblOffset == 0 && c.tblOffset >= 0) job.tblOffset = c.tblOffset;
+    }
+    if (job.ctlOffset == 0) fatal("\nCouldn't find .ctl file... Exiting...\n");
   }
+  job.tblSource = s.tblGiven ? OffsetSource::Given
+                             : (job.tblOffset != 0 ? OffsetSource::Scanned : OffsetSource::None);
+  job.samples = s.tblGiven || job.tblOffset != 0;
+  job.folder = s.outputDir;
   // Made only once the offsets are settled: a run refused before writes nothing.
   if (!s.outputDir.empty()) makeFolder(s.outputDir);
-  ctx.ctlSource = ctlGiven ? OffsetSource::Given : OffsetSource::Scanned;
-  ctx.tblSource = tblOptionGiven ? OffsetSource::Given
-                                 : (s.tblOffset != 0 ? OffsetSource::Scanned : OffsetSource::None);
-  if (extractAll) return ripAllBankFiles(ctx, ctlGiven);
 
-  if (findOption(s, "g") != 0) searchWhenGuessFails(ctx);
-  reportSettings(ctx);
-  ripBankFile(ctx);
-  ctx.rom = nullptr;
-  return 0;
+  Run run(s, *rom, report);
+  if (!s.extractAll) return run.single(job);
+
+  std::vector<BankJob> jobs;
+  if (s.ctlGiven) candidates = {{s.ctlOffset, -1}};
+  for (const ScanCandidate& c : candidates) {
+    BankJob j;
+    j.ctlOffset = c.ctlOffset;
+    j.ctlSource = job.ctlSource;
+    if (s.tblGiven) {
+      j.samples = true;
+      j.tblOffset = s.tblOffset;
+      j.tblSource = OffsetSource::Given;
+    } else if (c.tblOffset >= 0) {
+      j.samples = true;
+      j.tblOffset = c.tblOffset;
+      j.tblSource = OffsetSource::Scanned;
+    }
+    jobs.push_back(j);
+  }
+  return run.extractAll(jobs);
 }
 
 }  // namespace
 
-std::string outputPath(const RunSettings& settings, const std::string& name) {
-  if (settings.outputDir.empty() || (!name.empty() && name[0] == '/')) return name;
-  std::string path = settings.outputDir;
-  if (path.back() != '/') path += '/';
-  return path + name;
-}
-
 void printUsageText(FILE* stream) { std::fputs(kUsageText, stream); }
 
 int runZaft(const std::vector<std::string>& args, FILE* out, FILE* err) {
-  RunContext ctx;
-  ctx.out = out;
-  ctx.err = err;
+  ConsoleReporter report(out, err);
   try {
-    return runSequence(ctx, args);
+    const int status = runSequence(args, out, report);
+    report.flush();
+    return status;
   } catch (const FatalError& error) {
-    std::fflush(out);
-    std::fputs(error.what(), err);
+    report.err(error.what());
     std::fflush(err);
     return 1;
   } catch (const std::exception& error) {
     // Out of memory or a failure of the platform: reported, never a crash.
-    std::fflush(out);
-    std::fprintf(err, "\nAbnormal termination: %s\n", error.what());
+    report.errf("\nAbnormal termination: %s\n", error.what());
     std::fflush(err);
     return 1;
   }

@@ -1,6 +1,6 @@
 // The run driver: reads the options, opens the ROM, finds or takes the block
-// offsets, walks the bank file (writing WAV files as it goes), writes the
-// header and reports. Gives the process exit status.
+// offsets, and rips one bank file (or, with /x, every one) through the
+// walk, the exporters and the output plan. Gives the process exit status.
 #pragma once
 
 #include <cstdio>

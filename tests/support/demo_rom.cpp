@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "audio/adpcm.h"
-#include "rom/endian.h"
+#include "util/endian.h"
 #include "support/synth.h"
 #include "support/vadpcm_encoder.h"
 

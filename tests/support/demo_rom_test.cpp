@@ -7,7 +7,7 @@
 #include <string>
 
 #include "audio/adpcm.h"
-#include "rom/endian.h"
+#include "util/endian.h"
 #include "support/rom_builder.h"
 #include "support/test_util.h"
 #include "support/vadpcm_encoder.h"

@@ -1,0 +1,30 @@
+// The offset-guessing scan: walks the whole ROM in 16-byte steps for places
+// that look like a bank file (with a plausible first bank), and after each
+// for a run of 16 plausible ADPCM frames a little further on.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "rom/rom_image.h"
+#include "util/reporter.h"
+
+namespace zaft {
+
+// One control-block candidate of the scan, with the sample block found for
+// it (tblOffset -1 when none was).
+struct ScanCandidate {
+  int32_t ctlOffset = 0;
+  int32_t tblOffset = -1;
+};
+
+struct ScanResult {
+  std::vector<ScanCandidate> candidates;  // in ROM order
+  bool stoppedByKey = false;
+};
+
+// Reports every candidate on the error stream as it is found, with the
+// progress line on standard output; a key press on the console stops it.
+ScanResult scanForBankFiles(const RomImage& rom, Reporter& report);
+
+}  // namespace zaft

@@ -1,0 +1,37 @@
+// Finding the sample table block that belongs to a bank: every even offset
+// of the ROM judged as the bank's sample block, the best passing one kept.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "bank/sample_block.h"
+#include "rom/rom_image.h"
+
+namespace zaft {
+
+// Searches every even offset o >= 0 (up to 0x7FFFFFFF) at which every wave
+// lies inside the ROM for the one that passes and ranks best by
+// betterSampleBlock; nullopt when none passes, or when the bank has no frames
+// to judge (raw waves alone place no constraint worth a guess).
+//
+// Fast: an offset is validated in full only after a quick test. The quick
+// test asks for
+//   - the first 64 frames of the most selective wave (the fewest predictors
+//     over the most frames) plausible, tested for 64 offsets at once;
+//   - enough non-zero bytes between the first and the last judged frame for
+//     a quarter of the frames to carry sound: zero padding and sparse data
+//     fail at once, and tell how far to skip;
+//   - the first and the last 16 frames of every wave plausible (a pad frame
+//     0x00), the waves taken spread over the block.
+// Survivors are validated in batches, those with the most non-zero headers
+// first, and a validation gives up as soon as the offset can neither pass
+// nor beat the best one so far; no survivor is left out, so the result is
+// the same as validating every offset. An offset whose first or last frames
+// hold an implausible header is not found even if 99 % of all its frames
+// are plausible: real encoders never write one. Memory: one bit per ROM
+// byte, and at most 16 MiB of survivors at a time.
+std::optional<SampleBlockCheck> searchSampleBlock(const RomImage& rom,
+                                                  const std::vector<WaveProbe>& waves);
+
+}  // namespace zaft

@@ -1,0 +1,63 @@
+// The JSON exporter: a walked bank file as one machine-readable document
+// (the same facts as the C header, for tools that should not parse C, plus
+// the ROM, the offsets and which WAV file each wave table became), and the
+// index of the documents of an /x run. docs/json.md is the schema.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bank/bank_file.h"
+#include "export/json_writer.h"
+#include "export/wav_export.h"
+#include "rom/rom_image.h"
+
+namespace zaft {
+
+// How a block offset was obtained.
+enum class OffsetSource { None, Given, Scanned, Searched };
+
+// What a document says about the ROM.
+struct JsonRunInfo {
+  std::string romFile;  // the ROM's name as the user gave it
+  int64_t romSize = 0;
+  ByteOrder byteOrder = ByteOrder::AsStored;
+};
+
+JsonRunInfo jsonRunInfo(const RomImage& rom);
+
+// The token a document writes for a byte order: "asStored", "swapped16" or
+// "reversed32".
+const char* jsonByteOrder(ByteOrder order);
+
+// The blocks a bank file was ripped from.
+struct BankBlocks {
+  int32_t ctlOffset = 0;
+  OffsetSource ctlSource = OffsetSource::None;
+  bool samplesWritten = false;  // a sample block was in use
+  int32_t tblOffset = 0;
+  OffsetSource tblSource = OffsetSource::None;
+};
+
+// The whole document for one walked bank file and what its WAV files became.
+void writeJsonDocument(const BankFile& bank, const JsonRunInfo& info, const BankBlocks& blocks,
+                       const WavResult& wavs, JsonWriter& json);
+
+// One bank file of an /x run.
+struct JsonIndexEntry {
+  int32_t ctlOffset = 0;
+  int32_t tblOffset = -1;  // -1: no sample block, no WAV files
+  std::string folder;      // the bank file's folder, as named in the output folder
+  std::string document;    // its document, relative to the index; empty when none was written
+  std::string status;      // "ok", or what went wrong
+  int32_t records = 0;     // structures, as the header's Struct Count
+  int32_t wavFiles = 0;
+};
+
+// The index of an /x run: the ROM and one element per bank file, in the
+// order given.
+void writeJsonIndex(const JsonRunInfo& info, const std::vector<JsonIndexEntry>& banks,
+                    JsonWriter& json);
+
+}  // namespace zaft

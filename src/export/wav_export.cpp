@@ -1,0 +1,229 @@
+#include "export/wav_export.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cmath>
+#include <cstring>
+
+#include "audio/samples.h"
+#include "util/endian.h"
+#include "util/fatal.h"
+
+namespace zaft {
+
+// The three length fields hold the values of a 6890-sample file until the
+// writer puts the real ones in: 13830 = 6890 * 2 + 50, 13780 = 6890 * 2.
+const uint8_t WavHeaderTemplate[kWavHeaderSize] = {
+    'R',  'I',  'F',  'F',  0x06, 0x36, 0x00, 0x00,  // RIFF, 13830
+    'W',  'A',  'V',  'E',  'f',  'm',  't',  ' ',   // WAVE, "fmt "
+    0x12, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00,  // 18, PCM, 1 channel
+    0x22, 0x56, 0x00, 0x00, 0x44, 0xAC, 0x00, 0x00,  // 22050 Hz, 44100 bytes/s
+    0x02, 0x00, 0x10, 0x00, 0x00, 0x00, 'f',  'a',   // align 2, 16 bits, ext 0, "fa
+    'c',  't',  0x04, 0x00, 0x00, 0x00, 0xEA, 0x1A,  // ct", 4, 6890 samples
+    0x00, 0x00, 'd',  'a',  't',  'a',  0xD4, 0x35,  // "data", 13780
+    0x00, 0x00,
+};
+
+namespace {
+
+constexpr size_t kRiffSizeOffset = 4;
+constexpr size_t kSampleRateOffset = 24;
+constexpr size_t kByteRateOffset = 28;
+constexpr size_t kSampleCountOffset = 46;
+constexpr size_t kDataSizeOffset = 54;
+// RIFF size = file length - 8 = 50 + data bytes (+ pad byte).
+constexpr uint64_t kRiffOverhead = kWavHeaderSize - 8;
+// A RIFF file's sizes are 32-bit: the data chunk and its pad byte must leave
+// the RIFF size at most 0xFFFFFFFF.
+constexpr uint64_t kMaxDataBytes = UINT32_MAX - kRiffOverhead - 1;
+// PCM goes to the sink in pieces of this size (a multiple of a frame's 32 bytes).
+constexpr size_t kPiece = ByteSink::kMaxExtend;
+
+// The "smpl" chunk (/l): sampler facts for the wave. Layout, little-endian:
+//    0 "smpl"  4 chunk size (36 + 24 per loop)  8 manufacturer 0  12 product 0
+//   16 sample period in ns  20 MIDI unity note  24 MIDI pitch fraction
+//   28 SMPTE format 0  32 SMPTE offset 0  36 loop count  40 sampler data 0
+//   44.. loops of 24 bytes: id, type (0 forward), start, end (last sample
+//   played), fraction 0, play count (0 endless).
+constexpr size_t kSamplerChunkHeader = 44;
+constexpr size_t kSamplerLoopSize = 24;
+constexpr int kDefaultUnityNote = 60;
+
+// "0x%06llX", with a minus sign for an offset before the file's start.
+std::string offsetText(int64_t offset) {
+  const uint64_t magnitude = offset < 0 ? 0 - static_cast<uint64_t>(offset) : offset;
+  return formatText("%s0x%06" PRIX64, offset < 0 ? "-" : "", magnitude);
+}
+
+void warnOutsideRom(Reporter& report, const std::string& path, const SampleLayout& s) {
+  report.errf("Warning: %s: wave data at %s (%d bytes) lies outside the ROM; %" PRId64
+              " of its bytes exist\n",
+              path.c_str(), offsetText(s.start).c_str(), s.len, s.present);
+}
+
+// The frames a wave's file holds, after the warnings about what it lacks.
+int64_t framesToWrite(const SampleLayout& s, const std::string& path, int32_t bookIndex,
+                      Reporter& report) {
+  if (s.missingBytes()) warnOutsideRom(report, path, s);
+  int64_t count = s.frames;
+  const int64_t maxFrames = static_cast<int64_t>(kMaxDataBytes / kAdpcmFrameOutputBytes);
+  if (count > maxFrames) {
+    count = maxFrames;
+    report.errf("Warning: %s would exceed the 4 GiB size of a WAV file; only %" PRId64
+                " frames are written\n",
+                path.c_str(), count);
+  }
+  if (count > 0 && s.book == nullptr) {
+    report.errf("Warning: %s has no codebook (book index %d); decoded with zero coefficients\n",
+                path.c_str(), bookIndex);
+  }
+  return count;
+}
+
+void writeOne(const RomImage& rom, const BankFile& bank, int64_t tblOffset, const WaveRef& ref,
+              const PlannedFile& name, const WavOptions& options, OutputTarget& target,
+              Reporter& report, WavResult& result) {
+  if (!name.notice.empty()) report.err(name.notice);
+  WaveOutcome& outcome = result.outcomes[ref.entry];
+  outcome = WaveOutcome{};
+  std::unique_ptr<ByteSink> sink = target.open(name.path);
+  if (!sink) {
+    report.errf("Unable to open .wav output file %s\n", name.path.c_str());
+    outcome.skipped = "the output file could not be opened";
+    return;
+  }
+  ++result.files;
+  outcome.file = name.name;
+  outcome.rate = ref.outputRate;
+
+  const ALWaveTable& wave = bank.wave(ref);
+  const SampleLayout layout = layoutSamples(rom, tblOffset, wave, bank.bookOf(wave));
+  int64_t frames = 0;
+  if (isKnownWaveType(wave.type)) {
+    if (wave.len < 0) {
+      report.errf("Warning: %s has a negative length (%d); its data chunk is empty\n",
+                  name.path.c_str(), wave.len);
+    } else if (wave.len > 0 && wave.type == kWaveTypeRaw) {
+      if (layout.missingBytes()) warnOutsideRom(report, name.path, layout);
+    } else if (wave.len > 0) {
+      frames = framesToWrite(layout, name.path, wave.waveInfo.adpcmWave.book, report);
+    }
+  }
+  SampleDecoder decoder(rom, layout, frames);
+  const uint64_t dataBytes = static_cast<uint64_t>(decoder.totalBytes());
+  outcome.samples = static_cast<int64_t>(dataBytes / 2);
+
+  // The chunk's warnings come after the decoder's, as the chunk is written
+  // after the samples.
+  CollectingReporter chunkWarnings(report.verbose());
+  std::vector<uint8_t> trailing;
+  if (options.samplerChunk) {
+    trailing = samplerChunk(bank, ref, outcome.samples, name.path, chunkWarnings);
+  }
+
+  uint8_t* header = sink->extend(kWavHeaderSize);
+  std::memcpy(header, WavHeaderTemplate, kWavHeaderSize);
+  // A negative rate (a negative /a ratio or sample rate) has no meaning in a
+  // WAV header: it is written as 0. The byte rate is twice the rate.
+  const uint32_t rate = static_cast<uint32_t>(std::max<int32_t>(ref.outputRate, 0));
+  storeLE32(header + kSampleRateOffset, rate);
+  storeLE32(header + kByteRateOffset, rate * 2u);
+  const uint64_t fileLength = kWavHeaderSize + dataBytes + dataBytes % 2 + trailing.size();
+  storeLE32(header + kRiffSizeOffset, static_cast<uint32_t>(fileLength - 8));
+  storeLE32(header + kDataSizeOffset, static_cast<uint32_t>(dataBytes));
+  storeLE32(header + kSampleCountOffset, static_cast<uint32_t>(dataBytes / 2));
+
+  for (uint64_t left = dataBytes; left > 0;) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, kPiece));
+    decoder.read(sink->extend(piece), piece);
+    left -= piece;
+  }
+  if (decoder.missingPredictor() >= 0) {
+    report.errf("Warning: %s uses predictor %d but its book holds %d; decoded with zero "
+                "coefficients\n",
+                name.path.c_str(), decoder.missingPredictor(), layout.book->storedPredictors());
+  }
+  chunkWarnings.replay(report);
+  if (dataBytes % 2 != 0) *sink->extend(1) = 0;
+  if (!trailing.empty()) sink->write(trailing.data(), trailing.size());
+  if (!sink->finish()) {
+    report.errf("Unable to write .wav output file %s\n", name.path.c_str());
+    outcome.skipped = "the output file could not be written completely";
+  }
+}
+
+}  // namespace
+
+std::vector<uint8_t> samplerChunk(const BankFile& bank, const WaveRef& ref, int64_t samples,
+                                  const std::string& label, Reporter& report) {
+  // Unity note and fraction from the key map's base key and detune (cents):
+  // the pitch keyBase * 100 + detune cents, split into a note and the
+  // fraction of a semitone above it (0x80000000 is half a semitone).
+  int64_t cents = int64_t{kDefaultUnityNote} * 100;
+  if (const ALKeyMap* keyMap = bank.table.recordAt<ALKeyMap>(ref.keyMap)) {
+    cents = int64_t{keyMap->keyBase} * 100 + keyMap->detune;
+  }
+  cents = std::clamp<int64_t>(cents, 0, 127 * 100);
+  const uint32_t unityNote = static_cast<uint32_t>(cents / 100);
+  const uint32_t fraction =
+      static_cast<uint32_t>(std::llround(static_cast<double>(cents % 100) / 100.0 * 4294967296.0));
+  const int32_t rate = ref.outputRate;
+  const uint32_t period =
+      rate > 0 ? static_cast<uint32_t>(std::llround(1e9 / static_cast<double>(rate))) : 0;
+
+  LoopPoints loop;
+  bool looped = bank.loopOf(bank.wave(ref), loop) && loop.count != 0 && loop.start < loop.end;
+  int64_t start = 0, end = 0;
+  if (looped) {
+    start = loop.start;
+    end = int64_t{loop.end} - 1;
+    if (start < 0 || end >= samples) {
+      const int64_t clippedStart = std::max<int64_t>(start, 0);
+      const int64_t clippedEnd = std::min<int64_t>(end, samples - 1);
+      if (clippedStart > clippedEnd) {
+        report.errf("Warning: %s: loop %" PRId64 "..%" PRId64 " lies outside its %" PRId64
+                    " samples; no loop is written\n",
+                    label.c_str(), start, end, samples);
+        looped = false;
+      } else {
+        report.errf("Warning: %s: loop %" PRId64 "..%" PRId64 " reaches past its %" PRId64
+                    " samples; clipped to %" PRId64 "..%" PRId64 "\n",
+                    label.c_str(), start, end, samples, clippedStart, clippedEnd);
+        start = clippedStart;
+        end = clippedEnd;
+      }
+    }
+  }
+  // -1, 2147483647 and any other negative count play endlessly.
+  const uint32_t playCount =
+      looped && loop.count > 0 && loop.count < INT32_MAX ? static_cast<uint32_t>(loop.count) : 0;
+
+  const size_t loops = looped ? 1 : 0;
+  std::vector<uint8_t> chunk(kSamplerChunkHeader + kSamplerLoopSize * loops, 0);
+  std::memcpy(chunk.data(), "smpl", 4);
+  storeLE32(chunk.data() + 4, static_cast<uint32_t>(chunk.size() - 8));
+  storeLE32(chunk.data() + 16, period);
+  storeLE32(chunk.data() + 20, unityNote);
+  storeLE32(chunk.data() + 24, fraction);
+  storeLE32(chunk.data() + 36, static_cast<uint32_t>(loops));
+  if (looped) {
+    uint8_t* l = chunk.data() + kSamplerChunkHeader;
+    storeLE32(l + 8, static_cast<uint32_t>(start));
+    storeLE32(l + 12, static_cast<uint32_t>(end));
+    storeLE32(l + 20, playCount);
+  }
+  return chunk;
+}
+
+WavResult exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+                      const std::vector<PlannedFile>& names, const WavOptions& options,
+                      OutputTarget& target, Reporter& report) {
+  WavResult result;
+  const size_t count = std::min(bank.waves.size(), names.size());
+  for (size_t k = 0; k < count; ++k) {
+    writeOne(rom, bank, tblOffset, bank.waves[k], names[k], options, target, report, result);
+  }
+  return result;
+}
+
+}  // namespace zaft

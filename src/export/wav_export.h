@@ -1,0 +1,59 @@
+// The WAV exporter: one 16-bit mono PCM file per wave table of a walked
+// bank file, under the names the output plan gave them.
+//
+// WavHeaderTemplate, 58 bytes, little-endian:
+//    0 "RIFF"   4 file length - 8   8 "WAVE"   12 "fmt "  16 18 (fmt size)
+//   20 1 (PCM) 22 1 channel  24 sample rate  28 byte rate  32 2 (align)
+//   34 16 bits 36 0 (fmt extension size)  38 "fact"  42 4  46 sample count
+//   50 "data"  54 data length; samples follow at 58.
+// With /l a "smpl" chunk with the loop and the root key follows the data
+// (and its pad byte, after an odd length).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bank/bank_file.h"
+#include "export/byte_sink.h"
+#include "export/output_plan.h"
+#include "rom/rom_image.h"
+#include "util/reporter.h"
+
+namespace zaft {
+
+constexpr size_t kWavHeaderSize = 58;
+extern const uint8_t WavHeaderTemplate[kWavHeaderSize];
+
+// What became of one wave table's samples.
+struct WaveOutcome {
+  std::string file;     // the WAV file's name as written
+  int64_t samples = 0;  // samples in its data chunk
+  int32_t rate = 0;     // its sample rate
+  std::string skipped;  // why no file was written; empty when one was
+};
+
+struct WavResult {
+  int32_t files = 0;                         // files created
+  std::map<int32_t, WaveOutcome> outcomes;   // by wave table entry
+};
+
+struct WavOptions {
+  bool samplerChunk = false;  // /l
+};
+
+// Writes one file per wave of `bank` with the sample block at `tblOffset`,
+// `names[k]` for bank.waves[k]. Warnings name the file.
+WavResult exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+                      const std::vector<PlannedFile>& names, const WavOptions& options,
+                      OutputTarget& target, Reporter& report);
+
+// The "smpl" chunk of a wave with `samples` samples: its loop (clipped to
+// the samples, with a warning naming `label`) and the root key of `keyMap`
+// (60 without one).
+std::vector<uint8_t> samplerChunk(const BankFile& bank, const WaveRef& ref, int64_t samples,
+                                  const std::string& label, Reporter& report);
+
+}  // namespace zaft

@@ -1,0 +1,24 @@
+// The one way a run ends on an error. `fatal` formats the message and throws
+// a FatalError; only the run driver catches it, prints the message on the
+// error stream and gives status 1, so every output open at that moment is
+// closed (and an unfinished one removed) by its destructor on the way out.
+#pragma once
+
+#include <cstdarg>
+#include <stdexcept>
+#include <string>
+
+namespace zaft {
+
+class FatalError : public std::runtime_error {
+ public:
+  explicit FatalError(const std::string& message) : std::runtime_error(message) {}
+};
+
+[[noreturn]] void fatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// printf into a std::string.
+std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string formatTextV(const char* format, va_list args);
+
+}  // namespace zaft

@@ -1,0 +1,13 @@
+#include "util/files.h"
+
+#include <sys/stat.h>
+
+namespace zaft {
+
+FileIdentity identityOf(const std::string& path) {
+  struct stat info;
+  if (path.empty() || ::stat(path.c_str(), &info) != 0) return FileIdentity{};
+  return FileIdentity{true, static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
+}  // namespace zaft
