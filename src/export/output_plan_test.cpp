@@ -1,0 +1,147 @@
+#include "export/output_plan.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "support/rom_builder.h"
+#include "support/test_util.h"
+
+namespace zaft {
+namespace {
+
+struct Wave {
+  uint8_t type;
+  WalkIndices at;
+};
+
+// A bank file whose waves have these types and were reached from these places.
+BankFile bankOf(const std::vector<Wave>& waves) {
+  BankFile bank;
+  for (const Wave& w : waves) {
+    StructEntry& entry = bank.table.append(0x100u * static_cast<uint32_t>(bank.table.size()));
+    entry.kind = StructKind::WaveTable;
+    ALWaveTable table;
+    table.type = w.type;
+    entry.data = table;
+    bank.waves.push_back({bank.table.size() - 1, w.at, 22050, 0, 0});
+  }
+  bank.counters.structCount = bank.table.size();
+  return bank;
+}
+
+TEST(OutputPlanTest, WaveFileNames) {
+  const Wave cases[] = {{0, {0, 5, 1}}, {1, {2, 12, 3}}, {255, {9, 123, 45}}, {7, {10, 1, 23}}};
+  const char* const names[] = {"A000501.WAV", "@201203.WAV", "@912345.WAV", "@1000123.WAV"};
+  for (size_t k = 0; k < std::size(cases); ++k) {
+    EXPECT_EQ(waveFileName(cases[k].type, cases[k].at), names[k]);
+  }
+}
+
+TEST(OutputPlanTest, PathIn) {
+  const char* const cases[][3] = {{"", "CONTROL.H", "CONTROL.H"},
+                                  {"out", "x.h", "out/x.h"},
+                                  {"out/", "x.h", "out/x.h"},
+                                  {"out", "/abs/x.h", "/abs/x.h"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(OutputPlan::pathIn(c[0], c[1]), c[2]) << c[0] << " " << c[1];
+}
+
+// Different numbers can print alike: a later wave gets the first free "_n"
+// and a notice; a wave of another type has another name.
+TEST(OutputPlanTest, CoincidingWaveNamesGetTheFirstFreeSuffix) {
+  const BankFile bank =
+      bankOf({{1, {1, 0, 123}}, {1, {10, 1, 23}}, {1, {1, 0, 123}}, {0, {1, 0, 123}}});
+  const BankOutputs out =
+      OutputPlan(FileIdentity{}).planBankFile("out", bank, true, "CONTROL.H", "");
+  ASSERT_EQ(out.waves.size(), 4u);
+  const char* const names[] = {"@1000123.WAV", "@1000123_1.WAV", "@1000123_2.WAV", "A1000123.WAV"};
+  for (size_t k = 0; k < 4; ++k) {
+    EXPECT_EQ(out.waves[k].name, names[k]);
+    EXPECT_EQ(out.waves[k].path, std::string("out/") + names[k]);
+    EXPECT_FALSE(out.waves[k].refused());
+  }
+  EXPECT_EQ(out.waves[0].notice, "");
+  EXPECT_EQ(out.waves[1].notice,
+            "Warning: @1000123.WAV was already written in this run; this wave is written as "
+            "@1000123_1.WAV\n");
+  EXPECT_EQ(out.waves[2].notice,
+            "Warning: @1000123.WAV was already written in this run; this wave is written as "
+            "@1000123_2.WAV\n");
+  EXPECT_EQ(out.waves[3].notice, "");
+  EXPECT_EQ(out.header.path, "out/CONTROL.H");
+  EXPECT_FALSE(out.header.refused());
+  EXPECT_EQ(out.json.name, "");
+}
+
+// The header and the document never replace a WAV file of the run, nor each
+// other, however their names are spelled; without WAV files the names are free.
+TEST(OutputPlanTest, HeaderAndJsonRefusals) {
+  const BankFile bank = bankOf({{1, {1, 0, 123}}, {1, {1, 0, 123}}});
+  struct Case {
+    bool waves;
+    const char* header;
+    const char* json;
+    const char* headerRefusal;
+    const char* jsonRefusal;
+  };
+  const Case cases[] = {
+      {true, "CONTROL.H", "bank.json", "", ""},
+      {true, "@1000123.WAV", "@1000123_1.WAV",
+       "Refusing to write header file out/@1000123.WAV: this run wrote a .wav file of that name\n",
+       "Refusing to write JSON file out/@1000123_1.WAV: this run wrote another file of that "
+       "name\n"},
+      {true, "CONTROL.H", "CONTROL.H", "",
+       "Refusing to write JSON file out/CONTROL.H: this run wrote another file of that name\n"},
+      {false, "@1000123.WAV", "@1000123_1.WAV", "", ""},
+      // The same files spelled another way.
+      {true, "./@1000123.WAV", "./@1000123_1.WAV",
+       "Refusing to write header file out/./@1000123.WAV: this run wrote a .wav file of that "
+       "name\n",
+       "Refusing to write JSON file out/./@1000123_1.WAV: this run wrote another file of that "
+       "name\n"},
+      {true, "CONTROL.H", "./CONTROL.H", "",
+       "Refusing to write JSON file out/./CONTROL.H: this run wrote another file of that name\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.header) + " " + c.json);
+    const BankOutputs out =
+        OutputPlan(FileIdentity{}).planBankFile("out", bank, c.waves, c.header, c.json);
+    EXPECT_EQ(out.waves.size(), c.waves ? 2u : 0u);
+    EXPECT_EQ(out.header.refusal, c.headerRefusal);
+    EXPECT_EQ(out.json.name, c.json);
+    EXPECT_EQ(out.json.refusal, c.jsonRefusal);
+  }
+}
+
+// The ROM, however its name is spelled, is never an output: a WAV file
+// named like it goes beside it, a header or document is refused.
+TEST(OutputPlanTest, NeverTheRom) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0700), 0);
+  test::writeFile(dir.file("A000000.WAV"), {0x80, 0x37, 0x12, 0x40});
+  const OutputPlan plan(identityOf(dir.file("A000000.WAV")));
+  const BankFile bank = bankOf({{0, {0, 0, 0}}, {0, {0, 0, 0}}});
+
+  BankOutputs out = plan.planBankFile(dir.path(), bank, true, "sub/../A000000.WAV", "A000000.WAV");
+  ASSERT_EQ(out.waves.size(), 2u);
+  EXPECT_EQ(out.waves[0].path, dir.file("A000000_1.WAV"));
+  EXPECT_EQ(out.waves[0].notice,
+            "Warning: A000000.WAV is the ROM file itself; this wave is written as A000000_1.WAV\n");
+  EXPECT_EQ(out.waves[1].name, "A000000_2.WAV");
+  EXPECT_EQ(out.header.refusal, "Refusing to write header file " + dir.path() +
+                                    "/sub/../A000000.WAV: it is the ROM file\n");
+  EXPECT_EQ(out.json.refusal,
+            "Refusing to write JSON file " + dir.path() + "/A000000.WAV: it is the ROM file\n");
+
+  EXPECT_EQ(plan.planIndex(dir.path(), "sub/../A000000.WAV").refusal,
+            "Unable to write to JSON file " + dir.path() + "/sub/../A000000.WAV\n");
+  const PlannedFile index = plan.planIndex(dir.path(), "all.json");
+  EXPECT_EQ(index.path, dir.file("all.json"));
+  EXPECT_FALSE(index.refused());
+}
+
+}  // namespace
+}  // namespace zaft
