@@ -13,13 +13,16 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "bank/sample_block.h"
-#include "driver/run_context.h"
-#include "rom/rom_stream.h"
+#include "bank/sample_search.h"
+#include "bank/walk.h"
+#include "rom/rom_image.h"
 #include "support/bank_builder.h"
 #include "support/rom_builder.h"
 
@@ -87,8 +90,14 @@ BuiltBank buildBank(Variant variant) {
   return zaft::test::buildBank(design);
 }
 
+// What a run walks for its probes: the bank file, without messages.
+std::vector<zaft::WaveProbe> probeBankFile(const zaft::RomImage& rom) {
+  zaft::NullReporter quiet;
+  return zaft::probesOf(zaft::walkBankFile(rom, static_cast<int32_t>(kCtlAt), zaft::WalkLimits(), quiet));
+}
+
 struct Setup {
-  zaft::RomStream rom;
+  std::unique_ptr<zaft::RomImage> rom;
   std::vector<zaft::WaveProbe> waves;
 };
 
@@ -119,10 +128,8 @@ const Setup& setupFor(Variant variant) {
   builder.put(kCtlAt, bank.ctl);
   if (variant != Variant::Missing) builder.put(kTblAt, bank.tbl);
   s.emplace();
-  s->rom = zaft::RomStream(bytes);
-  zaft::RunSettings settings;
-  settings.ctlOffset = static_cast<int32_t>(kCtlAt);
-  s->waves = zaft::probeBankFile(s->rom, settings);
+  s->rom = std::make_unique<zaft::RomImage>(std::move(bytes));
+  s->waves = probeBankFile(*s->rom);
   return *s;
 }
 
@@ -134,7 +141,7 @@ void BM_SearchSampleBlock(benchmark::State& state) {
   const Setup& s = setupFor(variant);
   std::optional<zaft::SampleBlockCheck> found;
   for (auto _ : state) {
-    found = zaft::searchSampleBlock(s.rom, s.waves);
+    found = zaft::searchSampleBlock(*s.rom, s.waves);
     benchmark::DoNotOptimize(found);
   }
   bool right = variant == Variant::Missing ? !found.has_value()
@@ -156,7 +163,7 @@ void BM_ValidateSampleBlock(benchmark::State& state) {
   const Setup& s = setupFor(Variant::Plain);
   int64_t frames = 0;
   for (auto _ : state) {
-    const zaft::SampleBlockCheck check = zaft::validateSampleBlock(s.rom, s.waves, kTblAt);
+    const zaft::SampleBlockCheck check = zaft::validateSampleBlock(*s.rom, s.waves, kTblAt);
     frames = check.frames;
     benchmark::DoNotOptimize(check);
   }
@@ -166,11 +173,9 @@ void BM_ValidateSampleBlock(benchmark::State& state) {
 BENCHMARK(BM_ValidateSampleBlock)->Unit(benchmark::kMicrosecond);
 
 void BM_ProbeBankFile(benchmark::State& state) {
-  Setup& s = const_cast<Setup&>(setupFor(Variant::Plain));
-  zaft::RunSettings settings;
-  settings.ctlOffset = static_cast<int32_t>(kCtlAt);
+  const Setup& s = setupFor(Variant::Plain);
   for (auto _ : state) {
-    std::vector<zaft::WaveProbe> waves = zaft::probeBankFile(s.rom, settings);
+    std::vector<zaft::WaveProbe> waves = probeBankFile(*s.rom);
     benchmark::DoNotOptimize(waves);
   }
 }

@@ -14,11 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/fatal.h"
-#include "driver/run_context.h"
-#include "rom/offset_scan.h"
-#include "rom/rom_stream.h"
+#include "bank/offset_scan.h"
+#include "rom/rom_image.h"
 #include "support/demo_rom.h"
+#include "util/reporter.h"
 #include "support/rom_builder.h"
 #include "support/test_util.h"
 
@@ -57,26 +56,19 @@ FILE* devNull() {
   return file;
 }
 
-// One whole scan of `rom`; the number of candidates it reported.
-size_t runScan(zaft::RomStream& rom, int32_t verbose) {
-  auto ctx = std::make_unique<zaft::RunContext>();
-  ctx->rom = &rom;
-  ctx->out = devNull();
-  ctx->err = devNull();
-  ctx->settings.verbose = verbose;
-  try {
-    zaft::guessOffsets(*ctx);
-  } catch (const zaft::FatalError&) {
-  }
-  return ctx->scanCandidates.size();
+// One whole scan of `rom`, its messages written to /dev/null; the number of
+// candidates it reported.
+size_t runScan(const zaft::RomImage& rom, bool verbose) {
+  zaft::ConsoleReporter report(devNull(), devNull(), verbose);
+  return zaft::scanForBankFiles(rom, report).candidates.size();
 }
 
 // The scan alone, on the image already in memory (verbose: 16384 progress
 // lines written to /dev/null; quiet: none).
 void BM_ScanInMemory(benchmark::State& state) {
-  zaft::RomStream rom(scanRom().bytes);
-  detectByteOrder(rom);
-  const int32_t verbose = static_cast<int32_t>(state.range(0));
+  zaft::RomImage rom(scanRom().bytes);
+  zaft::detectByteOrder(rom);
+  const bool verbose = state.range(0) != 0;
   for (auto _ : state) {
     if (runScan(rom, verbose) != kExpectedCandidates) state.SkipWithError("wrong candidates");
   }
@@ -89,13 +81,13 @@ BENCHMARK(BM_ScanInMemory)->Arg(1)->Arg(0)->ArgName("verbose")->Unit(benchmark::
 void BM_ScanLoadAndScan(benchmark::State& state) {
   const std::string& path = scanRom().path;
   for (auto _ : state) {
-    std::unique_ptr<zaft::RomStream> rom = zaft::openRom(path);
+    std::unique_ptr<zaft::RomImage> rom = zaft::openRom(path);
     if (!rom) {
       state.SkipWithError("cannot open");
       break;
     }
-    detectByteOrder(*rom);
-    if (runScan(*rom, 1) != kExpectedCandidates) state.SkipWithError("wrong candidates");
+    zaft::detectByteOrder(*rom);
+    if (runScan(*rom, true) != kExpectedCandidates) state.SkipWithError("wrong candidates");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kScanRomSize));
 }
