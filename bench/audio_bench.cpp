@@ -1,6 +1,6 @@
 // Throughput of the sample path: the ADPCM decoder alone (bytes of PCM it
-// produces per second) and a whole wave written as a WAV file, against a
-// plain write of the same number of bytes.
+// produces per second), a whole wave decoded into memory, and a whole wave
+// written as a WAV file, against a plain write of the same number of bytes.
 //
 //   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DZAFT_BUILD_BENCH=ON
 //   cmake --build build -j2 && build/zaft_bench --benchmark_filter='Decode|Write'
@@ -17,11 +17,14 @@
 #include <vector>
 
 #include "audio/adpcm.h"
-#include "audio/wav_writer.h"
-#include "bank/struct_table.h"
-#include "driver/run_context.h"
-#include "rom/rom_stream.h"
+#include "audio/samples.h"
+#include "bank/bank_file.h"
+#include "export/byte_sink.h"
+#include "export/output_plan.h"
+#include "export/wav_export.h"
+#include "rom/rom_image.h"
 #include "support/test_util.h"
+#include "util/reporter.h"
 
 namespace {
 
@@ -61,49 +64,90 @@ BENCHMARK(BM_DecodeHalfFrames);
 
 constexpr size_t kWaveBytes = size_t{1} << 20;  // 1 MiB of ADPCM or raw samples
 
-// A run context whose sample table holds one wave of kWaveBytes at offset 0,
-// writing into a fresh temporary folder.
+// A bank file holding one wave of kWaveBytes at offset 0 of the sample
+// block, and the name of its file in a fresh temporary folder.
 struct WaveSetup {
-  explicit WaveSetup(bool adpcm) {
-    std::vector<uint8_t> bytes = randomBytes(kWaveBytes, 2);
-    // Realistic frame headers: scales up to 11, predictors 0..3.
-    if (adpcm) {
-      for (size_t f = 0; f < bytes.size(); f += zaft::kAdpcmFrameBytes) bytes[f] &= 0xB3;
-    }
-    rom = std::make_unique<zaft::RomStream>(std::move(bytes));
-    ctx.rom = rom.get();
-    ctx.settings.tblGiven = 1;
-    ctx.settings.outputDir = dir.path();
-    ctx.walk.outputRate = 22050;
-    zaft::enterNullStruct(ctx);
-    zaft::StructEntry& entry = ctx.table.append(0x100);
-    entry.kind = zaft::StructKind::AdpcmBook;
-    entry.data = zaft::ALADPCMBook{2, 4, std::vector<int16_t>(kPredictor, kPredictor + 16)};
-    std::get<zaft::ALADPCMBook>(entry.data).predictors.resize(64, 1000);
-    ctx.counters.structCount = ctx.table.size();
+  explicit WaveSetup(bool adpcm)
+      : rom([adpcm] {
+          std::vector<uint8_t> bytes = randomBytes(kWaveBytes, 2);
+          // Realistic frame headers: scales up to 11, predictors 0..3.
+          if (adpcm) {
+            for (size_t f = 0; f < bytes.size(); f += zaft::kAdpcmFrameBytes) bytes[f] &= 0xB3;
+          }
+          return bytes;
+        }()) {
+    zaft::ALADPCMBook book{2, 4, std::vector<int16_t>(kPredictor, kPredictor + 16)};
+    book.predictors.resize(64, 1000);
+    zaft::StructEntry& bookEntry = bank.table.append(0x100);
+    bookEntry.kind = zaft::StructKind::AdpcmBook;
+    bookEntry.data = book;
+    zaft::ALWaveTable wave;
     wave.base = 0;
     wave.len = static_cast<int32_t>(kWaveBytes);
-    wave.type = adpcm ? 0 : 1;
+    wave.type = adpcm ? zaft::kWaveTypeAdpcm : zaft::kWaveTypeRaw;
     wave.waveInfo.adpcmWave.book = 1;
+    zaft::StructEntry& waveEntry = bank.table.append(0x200);
+    waveEntry.kind = zaft::StructKind::WaveTable;
+    waveEntry.data = wave;
+    bank.recognized = true;
+    bank.counters.structCount = bank.table.size();
+    zaft::WaveRef ref;
+    ref.entry = 2;
+    ref.outputRate = 22050;
+    bank.waves = {ref};
+    zaft::PlannedFile file;
+    file.name = adpcm ? "A000000.WAV" : "@000000.WAV";
+    file.path = dir.file(file.name);
+    names = {file};
+  }
+  zaft::SampleLayout layout() const {
+    const zaft::ALWaveTable& wave = bank.wave(bank.waves[0]);
+    return zaft::layoutSamples(rom, 0, wave, bank.bookOf(wave));
   }
   // Bytes of the file one wave gives.
   size_t fileBytes() const {
-    if (wave.type == 1) return zaft::kWavHeaderSize + kWaveBytes;
-    size_t frames = (kWaveBytes + zaft::kAdpcmFrameBytes - 1) / zaft::kAdpcmFrameBytes;
-    return zaft::kWavHeaderSize + frames * 2 * zaft::kAdpcmFrameSamples;
+    return zaft::kWavHeaderSize + static_cast<size_t>(layout().pcmBytes());
   }
 
   zaft::test::TempDir dir;
-  std::unique_ptr<zaft::RomStream> rom;
-  zaft::RunContext ctx;
-  zaft::ALWaveTable wave;
+  zaft::RomImage rom;
+  zaft::BankFile bank;
+  std::vector<zaft::PlannedFile> names;
 };
+
+// A wave decoded by the sample decoder into memory, a piece at a time, as
+// the WAV exporter does.
+void decodeWaveBenchmark(benchmark::State& state, bool adpcm) {
+  WaveSetup setup(adpcm);
+  const zaft::SampleLayout layout = setup.layout();
+  std::vector<uint8_t> piece(zaft::ByteSink::kMaxExtend);
+  for (auto _ : state) {
+    zaft::SampleDecoder decoder(setup.rom, layout);
+    while (decoder.read(piece.data(), piece.size()) != 0) benchmark::DoNotOptimize(piece.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * layout.pcmBytes());
+}
+
+// 1 MiB of ADPCM frames decoded to 3.6 MiB of PCM.
+void BM_DecodeAdpcmWave(benchmark::State& state) { decodeWaveBenchmark(state, true); }
+BENCHMARK(BM_DecodeAdpcmWave)->Unit(benchmark::kMillisecond);
+
+// 1 MiB of raw samples converted.
+void BM_DecodeRawWave(benchmark::State& state) { decodeWaveBenchmark(state, false); }
+BENCHMARK(BM_DecodeRawWave)->Unit(benchmark::kMillisecond);
 
 void writeWaveBenchmark(benchmark::State& state, bool adpcm) {
   WaveSetup setup(adpcm);
+  zaft::FileTarget files;
+  zaft::NullReporter quiet;
   for (auto _ : state) {
-    setup.ctx.wavNames.clear();  // the same name every time, no suffixes
-    zaft::writeWaveFile(setup.ctx, setup.wave);
+    const zaft::WavResult result =
+        zaft::exportWaves(setup.rom, setup.bank, 0, setup.names, {}, files, quiet);
+    if (result.files != 1) {
+      state.SkipWithError("the wave file was not written");
+      break;
+    }
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(setup.fileBytes()));
