@@ -183,14 +183,24 @@ Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
     if (value.empty() || value[0] != '/' || value.size() > 2) s.outputDir = value;
   }
 
-  // A path after /o that begins with "/" is read as an option, not as the
-  // header's name; say so rather than silently writing CONTROL.H.
+  // A path after /o or /j that begins with "/" is read as an option, not as
+  // the file's name; say so rather than silently writing CONTROL.H, or no
+  // JSON document at all.
   if (const int o = findOption(args, "o"); o != 0 && o < last) {
     const std::string& next = args[static_cast<size_t>(o + 1)];
     if (next.size() > 2 && next[0] == '/') {
       report.errf(
           "Warning: /o takes no value that begins with \"/\" (%s); the header keeps its "
           "default name\n",
+          next.c_str());
+    }
+  }
+  if (const int j = findOption(args, "j"); j != 0 && j < last) {
+    const std::string& next = args[static_cast<size_t>(j + 1)];
+    if (next.size() > 2 && next[0] == '/') {
+      report.errf(
+          "Warning: /j takes no value that begins with \"/\" (%s); no JSON document is "
+          "written (name it inside the output folder, with /d for the folder)\n",
           next.c_str());
     }
   }

@@ -94,7 +94,8 @@ void writeOne(const RomImage& rom, const BankFile& bank, int64_t tblOffset, cons
   }
   ++result.files;
   outcome.file = name.name;
-  outcome.rate = ref.outputRate;
+  // The rate the file's header holds: a negative rate is written as 0.
+  outcome.rate = std::max<int32_t>(ref.outputRate, 0);
 
   const ALWaveTable& wave = bank.wave(ref);
   const SampleLayout layout = layoutSamples(rom, tblOffset, wave, bank.bookOf(wave));
