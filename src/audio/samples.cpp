@@ -12,6 +12,14 @@ namespace {
 constexpr int64_t kFrameBytes = static_cast<int64_t>(kAdpcmFrameBytes);
 const int16_t kZeroPredictor[kCoefficientsPerPredictor] = {};
 
+// Frames copied out of the ROM, kept from one wave to the next: its pages
+// are touched once per thread, not once per wave.
+std::vector<uint8_t>& frameBuffer(size_t size) {
+  thread_local std::vector<uint8_t> buffer;
+  if (buffer.size() < size) buffer.resize(size);
+  return buffer;
+}
+
 int64_t ceilDiv(int64_t n, int64_t d) { return (n + d - 1) / d; }
 
 }  // namespace
@@ -81,12 +89,12 @@ size_t SampleDecoder::readAdpcm(uint8_t* out, size_t room) {
   // The batch's frames in one piece; a last frame cut by `len` reads as zero
   // beyond it, one cut by the end of the ROM too.
   const int64_t at = (layout_.firstFrame + done_) * kFrameBytes;
-  input_.resize(static_cast<size_t>(batch) * kAdpcmFrameBytes);
-  const size_t inWave =
-      static_cast<size_t>(std::min<int64_t>(layout_.len - at, static_cast<int64_t>(input_.size())));
-  rom_.copyAt(layout_.start + at, input_.data(), inWave);
-  std::fill(input_.begin() + static_cast<ptrdiff_t>(inWave), input_.end(), 0);
-  const uint8_t* frame = input_.data();
+  const size_t bytes = static_cast<size_t>(batch) * kAdpcmFrameBytes;
+  uint8_t* input = frameBuffer(bytes).data();
+  const size_t inWave = static_cast<size_t>(std::min<int64_t>(layout_.len - at, static_cast<int64_t>(bytes)));
+  rom_.copyAt(layout_.start + at, input, inWave);
+  std::fill(input + inWave, input + bytes, 0);
+  const uint8_t* frame = input;
   for (int64_t f = 0; f < batch; ++f, frame += kAdpcmFrameBytes) {
     const uint8_t header = frame[0];
     const int32_t p = header & 0x0F;

@@ -72,7 +72,6 @@ class SampleDecoder {
   int64_t frames_ = 0;
   AdpcmHistory history_;
   int32_t missingPredictor_ = -1;
-  std::vector<uint8_t> input_;
 };
 
 // The whole PCM of a wave as samples (an odd raw byte left out).

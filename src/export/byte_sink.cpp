@@ -30,7 +30,7 @@ namespace {
 // Output buffers live on from one file to the next: their pages are
 // touched once per thread, not once per file.
 constexpr size_t kFileBufferSize = 2 * ByteSink::kMaxExtend;
-thread_local std::vector<std::vector<uint8_t>> spareBuffers;
+thread_local std::vector<std::unique_ptr<uint8_t[]>> spareBuffers;
 
 // One output file, written through a buffer of 2 MiB: a file of up to that
 // leaves in one write, a larger one in pieces of about that size.
@@ -40,8 +40,9 @@ class FileSink : public ByteSink {
     if (!spareBuffers.empty()) {
       buffer_ = std::move(spareBuffers.back());
       spareBuffers.pop_back();
+    } else {
+      buffer_ = std::make_unique_for_overwrite<uint8_t[]>(kFileBufferSize);
     }
-    if (buffer_.size() != kFileBufferSize) buffer_.assign(kFileBufferSize, 0);
   }
   ~FileSink() override {
     if (fd_ >= 0) ::close(fd_);
@@ -49,8 +50,8 @@ class FileSink : public ByteSink {
   }
 
   uint8_t* extend(size_t n) override {
-    if (used_ + n > buffer_.size()) flush();
-    uint8_t* room = buffer_.data() + used_;
+    if (used_ + n > kFileBufferSize) flush();
+    uint8_t* room = buffer_.get() + used_;
     used_ += n;
     return room;
   }
@@ -64,7 +65,7 @@ class FileSink : public ByteSink {
 
  private:
   void flush() {
-    const uint8_t* p = buffer_.data();
+    const uint8_t* p = buffer_.get();
     size_t left = used_;
     while (left > 0 && error_.empty()) {
       const ssize_t n = ::write(fd_, p, left);
@@ -80,7 +81,7 @@ class FileSink : public ByteSink {
   }
 
   int fd_;
-  std::vector<uint8_t> buffer_;
+  std::unique_ptr<uint8_t[]> buffer_;
   size_t used_ = 0;
 };
 
