@@ -7,7 +7,9 @@
 // Keys are seen only while a ConsoleKeyMode is active. It is not activated
 // when standard input is not a terminal (checked once per process), nor when
 // this process is not in the terminal's foreground process group: changing
-// the mode from a background job would stop it with SIGTTOU.
+// the mode from a background job would stop it with SIGTTOU. While it is
+// active, every signal that ends or stops the process puts the saved mode
+// back first (util/signals.h).
 #include "util/console_keys.h"
 
 #include <poll.h>
@@ -17,17 +19,15 @@
 
 #include <cerrno>
 
+#include "util/signals.h"
+
 namespace zaft {
 
 namespace {
 
-// The signals on which the saved mode is put back before the process ends.
-constexpr int kRestoreSignals[] = {SIGINT, SIGTERM};
-constexpr int kSignalCount = sizeof kRestoreSignals / sizeof kRestoreSignals[0];
-
-// Shared with the signal handler, hence plain statics.
+// Shared with the signal handlers, hence plain statics.
 struct termios savedMode;
-struct sigaction savedActions[kSignalCount];
+struct termios keyMode;
 volatile sig_atomic_t modeActive = 0;
 
 bool stdinIsTerminal() {
@@ -37,27 +37,20 @@ bool stdinIsTerminal() {
 
 bool inForeground() { return ::tcgetpgrp(STDIN_FILENO) == ::getpgrp(); }
 
-void restoreMode() {
-  while (::tcsetattr(STDIN_FILENO, TCSANOW, &savedMode) != 0 && errno == EINTR) {
+void setMode(const struct termios& mode) {
+  while (::tcsetattr(STDIN_FILENO, TCSANOW, &mode) != 0 && errno == EINTR) {
   }
 }
 
-// Puts the terminal back, reinstates the action the signal had before (the
-// default one, normally) and raises the signal again with it, so the process
-// ends exactly as it would have without us. Only async-signal-safe calls.
-extern "C" void restoreAndReraise(int signal) {
-  const int savedErrno = errno;
-  if (modeActive != 0) {
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &savedMode);
-    modeActive = 0;
-  }
-  for (int i = 0; i < kSignalCount; ++i) {
-    if (kRestoreSignals[i] == signal) ::sigaction(signal, &savedActions[i], nullptr);
-  }
-  // Still blocked while this handler runs: delivered with the reinstated
-  // action as soon as it returns.
-  ::raise(signal);
-  errno = savedErrno;
+// Async-signal-safe: called from the signal handlers. A stop puts the saved
+// mode back and keeps the key mode active, so that it is set again when the
+// process continues in the foreground.
+void restoreFromSignal() {
+  if (modeActive != 0) ::tcsetattr(STDIN_FILENO, TCSANOW, &savedMode);
+}
+
+void reapplyAfterStop() {
+  if (modeActive != 0 && inForeground()) ::tcsetattr(STDIN_FILENO, TCSANOW, &keyMode);
 }
 
 }  // namespace
@@ -65,30 +58,19 @@ extern "C" void restoreAndReraise(int signal) {
 ConsoleKeyMode::ConsoleKeyMode() {
   if (modeActive != 0 || !stdinIsTerminal() || !inForeground()) return;
   if (::tcgetattr(STDIN_FILENO, &savedMode) != 0) return;
-
-  // Handlers first, so that a signal arriving right after the mode changes
-  // already finds them in place.
-  modeActive = 1;
-  for (int i = 0; i < kSignalCount; ++i) {
-    struct sigaction previous;
-    ::sigaction(kRestoreSignals[i], nullptr, &previous);
-    savedActions[i] = previous;
-    // A signal the process was started to ignore (nohup, a background job
-    // of a non-interactive shell) stays ignored.
-    if (previous.sa_handler == SIG_IGN) continue;
-    struct sigaction action = {};
-    action.sa_handler = restoreAndReraise;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(kRestoreSignals[i], &action, nullptr);
-  }
-
-  struct termios keyMode = savedMode;
+  keyMode = savedMode;
   keyMode.c_lflag &= static_cast<tcflag_t>(~(ECHO | ICANON));
   keyMode.c_cc[VMIN] = 0;
   keyMode.c_cc[VTIME] = 0;
+  // Handlers first, so that a signal arriving right after the mode changes
+  // already finds them in place.
+  signals_ = std::make_unique<SignalScope>();
+  modeActive = 1;
+  setTerminalHooks(restoreFromSignal, reapplyAfterStop);
   if (::tcsetattr(STDIN_FILENO, TCSANOW, &keyMode) != 0) {
     modeActive = 0;
-    for (int i = 0; i < kSignalCount; ++i) ::sigaction(kRestoreSignals[i], &savedActions[i], nullptr);
+    setTerminalHooks(nullptr, nullptr);
+    signals_.reset();
     return;
   }
   active_ = true;
@@ -96,11 +78,11 @@ ConsoleKeyMode::ConsoleKeyMode() {
 
 ConsoleKeyMode::~ConsoleKeyMode() {
   if (!active_) return;
-  // The mode before the handlers: a signal in between is still caught and
-  // merely restores the mode a second time.
-  if (modeActive != 0) restoreMode();
+  // The mode before the hooks: a signal in between merely restores the mode
+  // a second time.
+  setMode(savedMode);
   modeActive = 0;
-  for (int i = 0; i < kSignalCount; ++i) ::sigaction(kRestoreSignals[i], &savedActions[i], nullptr);
+  setTerminalHooks(nullptr, nullptr);
 }
 
 bool consoleKeyWaiting() {

@@ -2,12 +2,17 @@
 // terminal is anything read from it; otherwise no key is ever seen.
 #pragma once
 
+#include <memory>
+
+#include "util/signals.h"
+
 namespace zaft {
 
 // Puts a terminal on standard input into no-echo, non-blocking mode for its
-// lifetime and restores the saved mode on every way out (destruction, and
-// SIGINT / SIGTERM, which restore and then end the process as usual).
-// Does nothing when standard input is not a terminal.
+// lifetime and restores the saved mode on every way out: destruction, every
+// signal that ends the process, and a stop (SIGTSTP; the key mode is set
+// again when the process continues). Does nothing when standard input is
+// not a terminal.
 class ConsoleKeyMode {
  public:
   ConsoleKeyMode();
@@ -17,6 +22,7 @@ class ConsoleKeyMode {
 
  private:
   bool active_ = false;
+  std::unique_ptr<SignalScope> signals_;
 };
 
 // Tells at once whether a key press is waiting (false when standard input is

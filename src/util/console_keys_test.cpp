@@ -91,7 +91,15 @@ class PtyRun {
   pid_t pid() const { return pid_; }
   const std::string& output() const { return output_; }
 
-  void start(const std::vector<std::string>& args, const std::string& cwd) {
+  // With `behindShell`, the process is started the way a shell with job
+  // control starts a job: in a process group of its own, made the terminal's
+  // foreground group, below a session leader that waits for it. Only then
+  // does a stop signal stop it (a session leader's own group is orphaned).
+  // target() is then the tool's process.
+  void start(const std::vector<std::string>& args, const std::string& cwd,
+             bool behindShell = false) {
+    int pidPipe[2];
+    ASSERT_EQ(::pipe(pidPipe), 0);
     pid_ = ::fork();
     ASSERT_GE(pid_, 0);
     if (pid_ == 0) {
@@ -104,6 +112,27 @@ class PtyRun {
       if (tty > 2) ::close(tty);
       ::close(master_);
       ::close(slave_);
+      ::close(pidPipe[0]);
+      if (behindShell) {
+        int go[2];
+        if (::pipe(go) != 0) _exit(127);
+        const pid_t job = ::fork();
+        if (job < 0) _exit(127);
+        if (job > 0) {
+          ::setpgid(job, job);
+          ::tcsetpgrp(0, job);
+          if (::write(go[1], "g", 1) != 1 || ::write(pidPipe[1], &job, sizeof job) != sizeof job) {
+            _exit(127);
+          }
+          int status = 0;
+          ::waitpid(job, &status, 0);
+          _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 128);
+        }
+        ::setpgid(0, 0);
+        char byte;
+        if (::read(go[0], &byte, 1) != 1) _exit(127);
+      }
+      ::close(pidPipe[1]);
       std::vector<char*> argv;
       std::string binary = ZAFT_BINARY;
       argv.push_back(binary.data());
@@ -113,7 +142,15 @@ class PtyRun {
       ::execv(binary.c_str(), argv.data());
       _exit(127);
     }
+    ::close(pidPipe[1]);
+    target_ = pid_;
+    if (behindShell) {
+      ASSERT_EQ(::read(pidPipe[0], &target_, sizeof target_), static_cast<ssize_t>(sizeof target_));
+    }
+    ::close(pidPipe[0]);
   }
+
+  pid_t target() const { return target_; }
 
   void type(const std::string& keys) {
     ASSERT_EQ(::write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
@@ -180,6 +217,7 @@ class PtyRun {
   int slave_ = -1;
   std::string slaveName_;
   pid_t pid_ = -1;
+  pid_t target_ = -1;
   bool exited_ = false;
   int status_ = 0;
   std::string output_;
@@ -240,8 +278,10 @@ TEST_F(ConsoleKeysTest, KeyWaitingBeforeTheScanStopsItAtOnce) {
   EXPECT_EQ(pty_.pendingInput(), "");
 }
 
-TEST_F(ConsoleKeysTest, InterruptAndTerminateRestoreTheMode) {
-  for (int signal : {SIGINT, SIGTERM}) {
+// Every signal whose default action ends the process puts the terminal
+// back first, and the process ends as the signal would have ended it.
+TEST_F(ConsoleKeysTest, EverySignalThatEndsTheRunRestoresTheMode) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGUSR1, SIGALRM}) {
     SCOPED_TRACE(signal);
     PtyRun pty;
     ASSERT_TRUE(pty.ready());
@@ -251,13 +291,36 @@ TEST_F(ConsoleKeysTest, InterruptAndTerminateRestoreTheMode) {
     if (signal == SIGINT) {
       pty.type("\x03");  // Ctrl-C, through the terminal's own signal keys
     } else {
-      ::kill(pty.pid(), SIGTERM);
+      ::kill(pty.pid(), signal);
     }
     const int status = pty.finish();
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     EXPECT_EQ(WTERMSIG(status), signal);
     EXPECT_EQ(modeOf(pty.terminal()), kCooked);
   }
+}
+
+// A stop gives the terminal back as it was; going on sets the key mode
+// again, and a key still stops the scan.
+TEST_F(ConsoleKeysTest, AStopRestoresTheModeAndContinuingSetsItAgain) {
+  const auto waitFor = [&](const Mode& mode) {
+    const auto deadline = Clock::now() + kPatience;
+    while (modeOf(pty_.terminal()) != mode && Clock::now() < deadline) {
+      ::usleep(2000);
+    }
+    return modeOf(pty_.terminal()) == mode;
+  };
+  pty_.start({rom_}, dir_.path(), true);
+  ASSERT_TRUE(pty_.readUntil(kFoundNear)) << pty_.output();
+  ::kill(pty_.target(), SIGTSTP);
+  EXPECT_TRUE(waitFor(kCooked));
+  ::kill(pty_.target(), SIGCONT);
+  EXPECT_TRUE(waitFor(kKeyMode));
+  pty_.type("#");
+  const int status = pty_.finish();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << pty_.output();
+  EXPECT_EQ(modeOf(pty_.terminal()), kCooked);
 }
 
 // Standard input a pipe with a byte waiting: the scan runs to the end and
