@@ -1,11 +1,10 @@
 #include "export/byte_sink.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+
+#include "util/atomic_file.h"
+#include "util/fatal.h"
 
 namespace zaft {
 
@@ -36,7 +35,8 @@ thread_local std::vector<std::unique_ptr<uint8_t[]>> spareBuffers;
 // leaves in one write, a larger one in pieces of about that size.
 class FileSink : public ByteSink {
  public:
-  explicit FileSink(int fd) : fd_(fd) {
+  FileSink(std::unique_ptr<AtomicFile> file, OutputBudget& budget)
+      : file_(std::move(file)), budget_(budget) {
     if (!spareBuffers.empty()) {
       buffer_ = std::move(spareBuffers.back());
       spareBuffers.pop_back();
@@ -44,12 +44,10 @@ class FileSink : public ByteSink {
       buffer_ = std::make_unique_for_overwrite<uint8_t[]>(kFileBufferSize);
     }
   }
-  ~FileSink() override {
-    if (fd_ >= 0) ::close(fd_);
-    spareBuffers.push_back(std::move(buffer_));
-  }
+  ~FileSink() override { spareBuffers.push_back(std::move(buffer_)); }
 
   uint8_t* extend(size_t n) override {
+    budget_.spendBytes(n);
     if (used_ + n > kFileBufferSize) flush();
     uint8_t* room = buffer_.get() + used_;
     used_ += n;
@@ -58,29 +56,20 @@ class FileSink : public ByteSink {
 
   bool finish() override {
     flush();
-    if (::close(fd_) != 0 && error_.empty()) error_ = std::strerror(errno);
-    fd_ = -1;
+    if (error_.empty() && !file_->commit()) error_ = file_->error();
     return error_.empty();
   }
 
  private:
   void flush() {
-    const uint8_t* p = buffer_.get();
-    size_t left = used_;
-    while (left > 0 && error_.empty()) {
-      const ssize_t n = ::write(fd_, p, left);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        error_ = n < 0 ? std::strerror(errno) : "nothing was written";
-        break;
-      }
-      p += n;
-      left -= static_cast<size_t>(n);
+    if (error_.empty() && used_ > 0 && !file_->write(buffer_.get(), used_)) {
+      error_ = file_->error();
     }
     used_ = 0;
   }
 
-  int fd_;
+  std::unique_ptr<AtomicFile> file_;
+  OutputBudget& budget_;
   std::unique_ptr<uint8_t[]> buffer_;
   size_t used_ = 0;
 };
@@ -104,20 +93,53 @@ class MemoryFileSink : public MemorySink {
   bool fails_;
 };
 
+// "512 MiB", "1.5 GiB", "300 KiB", "12 bytes".
+std::string sizeText(int64_t bytes) {
+  if (bytes >= (int64_t{1} << 30)) return formatText("%.1f GiB", static_cast<double>(bytes) / (1 << 30));
+  if (bytes >= (int64_t{1} << 20)) return formatText("%lld MiB", static_cast<long long>(bytes >> 20));
+  if (bytes >= (int64_t{1} << 10)) return formatText("%lld KiB", static_cast<long long>(bytes >> 10));
+  return formatText("%lld bytes", static_cast<long long>(bytes));
+}
+
 bool listed(const std::vector<std::string>& paths, const std::string& path) {
   return std::find(paths.begin(), paths.end(), path) != paths.end();
 }
 
 }  // namespace
 
+OutputBudget OutputBudget::forRom(int64_t romSize) {
+  return OutputBudget(std::max(kMinBytes, kBytesPerRomByte * romSize), kMaxEntries, romSize);
+}
+
+void OutputBudget::overBytes() {
+  exhausted_ = true;
+  fatal("Output limit reached: a run may write at most %s for a ROM of %s (64 times its size, "
+        "and at least 512 MiB); nothing more is written. /u lifts the limit.\n",
+        sizeText(maxBytes_).c_str(), sizeText(romSize_).c_str());
+}
+
+void OutputBudget::overEntries() {
+  exhausted_ = true;
+  fatal("Output limit reached: a run may make at most %lld files and folders; nothing more is "
+        "written. /u lifts the limit.\n",
+        static_cast<long long>(maxEntries_));
+}
+
 std::unique_ptr<ByteSink> FileTarget::open(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  return std::make_unique<FileSink>(fd);
+  budget_.spendEntry();
+  auto file = std::make_unique<AtomicFile>();
+  if (!file->create(path)) {
+    error_ = file->error();
+    return nullptr;
+  }
+  return std::make_unique<FileSink>(std::move(file), budget_);
 }
 
 std::unique_ptr<ByteSink> MemoryTarget::open(const std::string& path) {
-  if (listed(unopenable, path)) return nullptr;
+  if (listed(unopenable, path)) {
+    error_ = "Permission denied";
+    return nullptr;
+  }
   return std::make_unique<MemoryFileSink>(*this, path, listed(failing, path));
 }
 

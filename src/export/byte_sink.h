@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <climits>
 #include <map>
 #include <memory>
 #include <string>
@@ -38,18 +39,67 @@ class ByteSink {
   std::string error_;
 };
 
+// What a run may write in all: bytes, and files and folders made. A small
+// ROM could otherwise fill the disk (thousands of bank-file look-alikes,
+// waves that claim the whole ROM many times over). Reaching a limit ends the
+// run with a FatalError that says which and how to lift it (/u).
+class OutputBudget {
+ public:
+  static constexpr int64_t kMinBytes = int64_t{512} << 20;
+  static constexpr int64_t kBytesPerRomByte = 64;
+  static constexpr int64_t kMaxEntries = 100000;
+
+  // No limits.
+  OutputBudget() = default;
+  OutputBudget(int64_t maxBytes, int64_t maxEntries, int64_t romSize)
+      : maxBytes_(maxBytes), maxEntries_(maxEntries), romSize_(romSize) {}
+  // max(512 MiB, 64 x the ROM's size) bytes and 100,000 files and folders.
+  static OutputBudget forRom(int64_t romSize);
+
+  void spendBytes(size_t n) {
+    bytes_ += static_cast<int64_t>(n);
+    if (bytes_ > maxBytes_) overBytes();
+  }
+  void spendEntry() {
+    if (++entries_ > maxEntries_) overEntries();
+  }
+  bool exhausted() const { return exhausted_; }
+  int64_t bytes() const { return bytes_; }
+  int64_t entries() const { return entries_; }
+
+ private:
+  [[noreturn]] void overBytes();
+  [[noreturn]] void overEntries();
+
+  int64_t maxBytes_ = INT64_MAX;
+  int64_t maxEntries_ = INT64_MAX;
+  int64_t romSize_ = 0;
+  int64_t bytes_ = 0;
+  int64_t entries_ = 0;
+  bool exhausted_ = false;
+};
+
 // Opens outputs by path.
 class OutputTarget {
  public:
   virtual ~OutputTarget() = default;
-  // nullptr when the output cannot be created.
+  // nullptr when the output cannot be created; error() then says why.
   virtual std::unique_ptr<ByteSink> open(const std::string& path) = 0;
+  const std::string& error() const { return error_; }
+
+ protected:
+  std::string error_;
 };
 
-// The file system.
+// The file system: each output a new temporary file renamed onto its name
+// when complete (util/atomic_file.h), within the run's budget.
 class FileTarget : public OutputTarget {
  public:
+  explicit FileTarget(OutputBudget& budget) : budget_(budget) {}
   std::unique_ptr<ByteSink> open(const std::string& path) override;
+
+ private:
+  OutputBudget& budget_;
 };
 
 // Keeps every finished output in memory, by path; for tests.

@@ -346,8 +346,8 @@ TEST(HeaderExportTest, BannerCountsAndUnknownKinds) {
 
 // The whole tool: a header named like the ROM ("/o" just before the ROM's
 // name takes it as its value) is refused, one that cannot be created is
-// reported; the run goes on and nothing else is touched. The default name
-// and /o are in the end-to-end tests.
+// reported with the reason; either is a failure (status 1) and nothing else
+// is touched. The default name and /o are in the end-to-end tests.
 TEST(HeaderExportRun, RefusedOrUnwritableHeader) {
   test::TempDir dir;
   std::vector<uint8_t> romBytes(64, 0);
@@ -356,11 +356,12 @@ TEST(HeaderExportRun, RefusedOrUnwritableHeader) {
   test::writeFile(dir.file("game.bin"), romBytes);
   const char* const cases[][2] = {
       {"game.bin", "Refusing to write header file game.bin: it is the ROM file\n"},
-      {"missing/bank.h", "Unable to write to header file missing/bank.h\n"},
+      {"missing/bank.h",
+       "Unable to write to header file missing/bank.h\n  No such file or directory\n"},
   };
   for (const auto& c : cases) {
     const test::RunResult r = test::runInProcess({"/c", "0", "/o", c[0], "game.bin"}, dir.path());
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, std::string("\n.tbl file offset not specified. .wav files won't be created.\n"
                                  "\nRipping from .ctl offset 0x000000\n") +
                          c[1]);

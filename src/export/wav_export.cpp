@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstring>
+#include <set>
 
 #include "audio/samples.h"
 #include "util/endian.h"
@@ -31,11 +32,8 @@ constexpr size_t kSampleRateOffset = 24;
 constexpr size_t kByteRateOffset = 28;
 constexpr size_t kSampleCountOffset = 46;
 constexpr size_t kDataSizeOffset = 54;
-// RIFF size = file length - 8 = 50 + data bytes (+ pad byte).
+// RIFF size = file length - 8 = 50 + data bytes (+ pad byte) + trailing chunks.
 constexpr uint64_t kRiffOverhead = kWavHeaderSize - 8;
-// A RIFF file's sizes are 32-bit: the data chunk and its pad byte must leave
-// the RIFF size at most 0xFFFFFFFF.
-constexpr uint64_t kMaxDataBytes = UINT32_MAX - kRiffOverhead - 1;
 // PCM goes to the sink in pieces of this size (a multiple of a frame's 32 bytes).
 constexpr size_t kPiece = ByteSink::kMaxExtend;
 
@@ -63,10 +61,10 @@ void warnOutsideRom(Reporter& report, const std::string& path, const SampleLayou
 
 // The frames a wave's file holds, after the warnings about what it lacks.
 int64_t framesToWrite(const SampleLayout& s, const std::string& path, int32_t bookIndex,
-                      Reporter& report) {
+                      uint64_t trailingBytes, Reporter& report) {
   if (s.missingBytes()) warnOutsideRom(report, path, s);
   int64_t count = s.frames;
-  const int64_t maxFrames = static_cast<int64_t>(kMaxDataBytes / kAdpcmFrameOutputBytes);
+  const int64_t maxFrames = maxWavFrames(trailingBytes);
   if (count > maxFrames) {
     count = maxFrames;
     report.errf("Warning: %s would exceed the 4 GiB size of a WAV file; only %" PRId64
@@ -86,11 +84,17 @@ void writeOne(const RomImage& rom, const BankFile& bank, int64_t tblOffset, cons
   if (!name.notice.empty()) report.err(name.notice);
   WaveOutcome& outcome = result.outcomes[ref.entry];
   outcome = WaveOutcome{};
+  if (name.refused()) {
+    report.err(name.refusal);
+    outcome.skipped = "a folder stands at its name";
+    if (result.failure.empty()) result.failure = name.refusal;
+    return;
+  }
   std::unique_ptr<ByteSink> sink = target.open(name.path);
   if (!sink) {
-    report.errf("Unable to open .wav output file %s\n", name.path.c_str());
-    outcome.skipped = "the output file could not be opened";
-    return;
+    // Every wave of the bank file goes to the same folder: one message, and
+    // the bank file ends.
+    fatal("Unable to open .wav output file %s\n  %s\n", name.path.c_str(), target.error().c_str());
   }
   ++result.files;
   outcome.file = name.name;
@@ -107,7 +111,8 @@ void writeOne(const RomImage& rom, const BankFile& bank, int64_t tblOffset, cons
     } else if (wave.len > 0 && wave.type == kWaveTypeRaw) {
       if (layout.missingBytes()) warnOutsideRom(report, name.path, layout);
     } else if (wave.len > 0) {
-      frames = framesToWrite(layout, name.path, wave.waveInfo.adpcmWave.book, report);
+      frames = framesToWrite(layout, name.path, wave.waveInfo.adpcmWave.book,
+                             options.samplerChunk ? kMaxSamplerChunkBytes : 0, report);
     }
   }
   SampleDecoder decoder(rom, layout, frames);
@@ -129,8 +134,7 @@ void writeOne(const RomImage& rom, const BankFile& bank, int64_t tblOffset, cons
   const uint32_t rate = static_cast<uint32_t>(std::max<int32_t>(ref.outputRate, 0));
   storeLE32(header + kSampleRateOffset, rate);
   storeLE32(header + kByteRateOffset, rate * 2u);
-  const uint64_t fileLength = kWavHeaderSize + dataBytes + dataBytes % 2 + trailing.size();
-  storeLE32(header + kRiffSizeOffset, static_cast<uint32_t>(fileLength - 8));
+  storeLE32(header + kRiffSizeOffset, static_cast<uint32_t>(wavRiffSize(dataBytes, trailing.size())));
   storeLE32(header + kDataSizeOffset, static_cast<uint32_t>(dataBytes));
   storeLE32(header + kSampleCountOffset, static_cast<uint32_t>(dataBytes / 2));
 
@@ -148,12 +152,22 @@ void writeOne(const RomImage& rom, const BankFile& bank, int64_t tblOffset, cons
   if (dataBytes % 2 != 0) *sink->extend(1) = 0;
   if (!trailing.empty()) sink->write(trailing.data(), trailing.size());
   if (!sink->finish()) {
-    report.errf("Unable to write .wav output file %s\n", name.path.c_str());
-    outcome.skipped = "the output file could not be written completely";
+    // Nothing is left under its name; a full disk or a size limit would fail
+    // every later wave too.
+    fatal("Unable to write .wav output file %s: %s\n", name.path.c_str(), sink->error().c_str());
   }
 }
 
 }  // namespace
+
+uint64_t wavRiffSize(uint64_t dataBytes, uint64_t trailingBytes) {
+  return kRiffOverhead + dataBytes + dataBytes % 2 + trailingBytes;
+}
+
+int64_t maxWavFrames(uint64_t trailingBytes) {
+  return static_cast<int64_t>((UINT32_MAX - kRiffOverhead - trailingBytes) /
+                              kAdpcmFrameOutputBytes);
+}
 
 std::vector<uint8_t> samplerChunk(const BankFile& bank, const WaveRef& ref, int64_t samples,
                                   const std::string& label, Reporter& report) {
@@ -220,11 +234,26 @@ WavResult exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffs
                       const std::vector<PlannedFile>& names, const WavOptions& options,
                       OutputTarget& target, Reporter& report) {
   WavResult result;
-  const size_t count = std::min(bank.waves.size(), names.size());
-  for (size_t k = 0; k < count; ++k) {
-    writeOne(rom, bank, tblOffset, bank.waves[k], names[k], options, target, report, result);
-  }
+  exportWaves(rom, bank, tblOffset, names, options, target, report, result);
   return result;
+}
+
+void exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+                 const std::vector<PlannedFile>& names, const WavOptions& options,
+                 OutputTarget& target, Reporter& report, WavResult& result) {
+  const size_t count = std::min(bank.waves.size(), names.size());
+  std::set<int16_t> rateWarned;
+  for (size_t k = 0; k < count; ++k) {
+    const WaveRef& ref = bank.waves[k];
+    // A ratio that leaves no positive rate (/a abc, /a 0, /a -1) gives
+    // files that players refuse: said once per bank.
+    if (ref.outputRate <= 0 && rateWarned.insert(ref.at.bank).second) {
+      report.errf("Warning: bank %d has an output rate of %d Hz; its .wav files get the rate %d, "
+                  "which players refuse (see /a)\n",
+                  ref.at.bank, ref.outputRate, std::max<int32_t>(ref.outputRate, 0));
+    }
+    writeOne(rom, bank, tblOffset, ref, names[k], options, target, report, result);
+  }
 }
 
 }  // namespace zaft

@@ -38,6 +38,7 @@ struct WaveOutcome {
 struct WavResult {
   int32_t files = 0;                         // files created
   std::map<int32_t, WaveOutcome> outcomes;   // by wave table entry
+  std::string failure;  // the first wave that could not be written, and why
 };
 
 struct WavOptions {
@@ -45,10 +46,26 @@ struct WavOptions {
 };
 
 // Writes one file per wave of `bank` with the sample block at `tblOffset`,
-// `names[k]` for bank.waves[k]. Warnings name the file.
+// `names[k]` for bank.waves[k]. Warnings name the file. A file that cannot
+// be created or written ends the export with a FatalError naming it and the
+// reason; a refused name (a folder in the way) skips that wave.
 WavResult exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
                       const std::vector<PlannedFile>& names, const WavOptions& options,
                       OutputTarget& target, Reporter& report);
+// The same into `result`, which keeps what was done when the export ends
+// early.
+void exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+                 const std::vector<PlannedFile>& names, const WavOptions& options,
+                 OutputTarget& target, Reporter& report, WavResult& result);
+
+// A WAV file's sizes are 32-bit. The RIFF size (file length - 8) of a file
+// with `dataBytes` of samples (and a pad byte after an odd count) and
+// `trailingBytes` of chunks after them; and the most ADPCM frames whose file
+// keeps that size within 32 bits.
+uint64_t wavRiffSize(uint64_t dataBytes, uint64_t trailingBytes);
+int64_t maxWavFrames(uint64_t trailingBytes);
+// The largest "smpl" chunk: its header and one loop.
+constexpr size_t kMaxSamplerChunkBytes = 44 + 24;
 
 // The "smpl" chunk of a wave with `samples` samples: its loop (clipped to
 // the samples, with a warning naming `label`) and the root key of `keyMap`

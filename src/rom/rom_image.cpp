@@ -57,8 +57,9 @@ std::unique_ptr<RomImage> openRom(const std::string& fileName) {
   }
   if (S_ISREG(info.st_mode) && info.st_size > RomImage::kMaxSize) {
     ::close(fd);
-    fatal("ROM file %s is too large (%lld bytes; at most %lld are supported)\n", fileName.c_str(),
-          static_cast<long long>(info.st_size), static_cast<long long>(RomImage::kMaxSize));
+    fatal("ROM file %s is too large (%lld bytes): no cartridge holds more than 64 MiB, and files "
+          "over 256 MiB are not read\n",
+          fileName.c_str(), static_cast<long long>(info.st_size));
   }
   const FileIdentity identity{true, static_cast<uint64_t>(info.st_dev),
                               static_cast<uint64_t>(info.st_ino)};

@@ -24,9 +24,10 @@ enum class ByteOrder { AsStored, Swapped16, Reversed32 };
 
 class RomImage {
  public:
-  // The largest image the tool accepts: every offset must fit a signed
-  // 32-bit number.
-  static constexpr int64_t kMaxSize = 0x7FFFFFFF;
+  // The largest file the tool reads: the largest cartridge holds 64 MiB, so
+  // anything far beyond is no ROM (a 2 GiB sparse file would otherwise take
+  // 2 GiB of memory). Refused before it is read.
+  static constexpr int64_t kMaxSize = int64_t{256} << 20;
 
   RomImage() = default;
   // An image held in memory (tests, and input that could not be mapped).
@@ -62,7 +63,7 @@ class RomImage {
 };
 
 // Opens and loads the file; nullptr when it cannot be opened or read.
-// Throws FatalError for a file larger than RomImage::kMaxSize.
+// Throws FatalError for a file larger than RomImage::kMaxSize, naming its size.
 std::unique_ptr<RomImage> openRom(const std::string& fileName);
 
 // Recognises the dump's layout from its first four bytes and puts the image
