@@ -1,7 +1,6 @@
 #include "export/output_plan.h"
 
-#include <algorithm>
-
+#include "util/atomic_file.h"
 #include "util/fatal.h"
 
 namespace zaft {
@@ -18,14 +17,55 @@ std::string waveFileName(uint8_t type, const WalkIndices& at) {
   return formatText("%c%01d%03d%02d.WAV", lead, at.bank, at.inst, at.sound);
 }
 
+OutputPlan::Place OutputPlan::placeOf(const std::string& path) const {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string(1, '.')
+                             : slash == 0                ? std::string(1, '/')
+                                                         : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const FileIdentity id = identityOf(folder);
+  if (id.known) return {true, id.device, id.inode, std::string(), name};
+  return {false, 0, 0, folder, name};
+}
+
+const PlannedFile* OutputPlan::holder(const std::string& path) const {
+  const auto found = claims_.find(placeOf(path));
+  return found == claims_.end() ? nullptr : &found->second;
+}
+
+void OutputPlan::claim(PlannedFile& file) {
+  const size_t slash = file.path.rfind('/');
+  const std::string last = slash == std::string::npos ? file.path : file.path.substr(slash + 1);
+  if (isRom(file.path)) {
+    // "/o" just before the ROM's name takes the ROM itself as the header
+    // name; writing it would erase the user's ROM.
+    file.refusal = formatText("Refusing to write %s %s: it is the ROM file\n", file.what.c_str(),
+                              file.path.c_str());
+  } else if (const PlannedFile* earlier = holder(file.path)) {
+    file.refusal = formatText("Refusing to write %s %s: it would replace the %s %s of this run\n",
+                              file.what.c_str(), file.path.c_str(), earlier->what.c_str(),
+                              earlier->path.c_str());
+  } else if (last.empty() || last == "." || last == ".." || isFolder(file.path)) {
+    file.refusal = formatText("Refusing to write %s %s: a folder of that name is in the way\n",
+                              file.what.c_str(), file.path.c_str());
+  } else {
+    claims_.emplace(placeOf(file.path), file);
+  }
+}
+
+void OutputPlan::release(const PlannedFile& file) {
+  if (file.refused() || file.path.empty()) return;
+  const auto found = claims_.find(placeOf(file.path));
+  if (found != claims_.end() && found->second.path == file.path) claims_.erase(found);
+}
+
 BankOutputs OutputPlan::planBankFile(const std::string& folder, const BankFile& bank,
                                      bool withWaves, const std::string& headerName,
-                                     const std::string& jsonName) const {
+                                     const std::string& jsonName) {
   BankOutputs outputs;
-  std::vector<std::string> waveNames;
   const auto taken = [&](const std::string& name) {
-    return std::find(waveNames.begin(), waveNames.end(), name) != waveNames.end() ||
-           isRom(pathIn(folder, name));
+    const std::string path = pathIn(folder, name);
+    return holder(path) != nullptr || isRom(path);
   };
   if (withWaves) {
     // Different numbers can print alike (bank 1, instrument 0, sound 123 and
@@ -34,6 +74,7 @@ BankOutputs OutputPlan::planBankFile(const std::string& folder, const BankFile& 
     // earlier one, nor the ROM.
     for (const WaveRef& ref : bank.waves) {
       PlannedFile file;
+      file.what = ".wav file";
       file.name = waveFileName(bank.wave(ref).type, ref.at);
       if (taken(file.name)) {
         const std::string stem = file.name.substr(0, file.name.size() - 4);
@@ -52,49 +93,33 @@ BankOutputs OutputPlan::planBankFile(const std::string& folder, const BankFile& 
         file.name = distinct;
       }
       file.path = pathIn(folder, file.name);
-      waveNames.push_back(file.name);
+      claim(file);
+      // A wave whose name is refused keeps it all the same, so that the
+      // waves after it get the names they would have had.
+      if (file.refused()) claims_.emplace(placeOf(file.path), file);
       outputs.waves.push_back(file);
     }
   }
-
-  PlannedFile& header = outputs.header;
-  header.name = headerName;
-  header.path = pathIn(folder, headerName);
-  // "/o" just before the ROM's name takes the ROM itself as the header name;
-  // writing it would erase the user's ROM.
-  if (isRom(header.path)) {
-    header.refusal =
-        formatText("Refusing to write header file %s: it is the ROM file\n", header.path.c_str());
-  } else if (std::find(waveNames.begin(), waveNames.end(), headerName) != waveNames.end()) {
-    header.refusal = formatText(
-        "Refusing to write header file %s: this run wrote a .wav file of that name\n",
-        header.path.c_str());
-  }
-
+  if (bank.stopped()) return outputs;
+  outputs.header.what = "header file";
+  outputs.header.name = headerName;
+  outputs.header.path = pathIn(folder, headerName);
+  claim(outputs.header);
   if (!jsonName.empty()) {
-    PlannedFile& json = outputs.json;
-    json.name = jsonName;
-    json.path = pathIn(folder, jsonName);
-    if (isRom(json.path)) {
-      json.refusal =
-          formatText("Refusing to write JSON file %s: it is the ROM file\n", json.path.c_str());
-    } else if (json.path == header.path ||
-               std::find(waveNames.begin(), waveNames.end(), jsonName) != waveNames.end()) {
-      json.refusal = formatText(
-          "Refusing to write JSON file %s: this run wrote another file of that name\n",
-          json.path.c_str());
-    }
+    outputs.json.what = "JSON file";
+    outputs.json.name = jsonName;
+    outputs.json.path = pathIn(folder, jsonName);
+    claim(outputs.json);
   }
   return outputs;
 }
 
-PlannedFile OutputPlan::planIndex(const std::string& folder, const std::string& name) const {
+PlannedFile OutputPlan::planIndex(const std::string& folder, const std::string& name) {
   PlannedFile index;
+  index.what = "JSON file";
   index.name = name;
   index.path = pathIn(folder, name);
-  if (isRom(index.path)) {
-    index.refusal = formatText("Unable to write to JSON file %s\n", index.path.c_str());
-  }
+  claim(index);
   return index;
 }
 

@@ -1,11 +1,20 @@
 // The output plan: every name a run writes, and every refusal, decided in
-// one place before anything of a bank file is written. A WAV name that is
-// already taken (by an earlier wave of the bank file, or by the ROM itself)
-// gets the first free "_1", "_2", ... before ".WAV"; a header or JSON name
-// that another output or the ROM has is refused.
+// one place before anything of a bank file is written.
+//
+// Outputs are compared by the file they resolve to: the device and inode of
+// the folder they land in, plus their name in it; so "./A000100.WAV",
+// "CTL_0C1E30/../CTL_0C1E30/A000100.WAV" and a folder reached through a link
+// all count as one. An output never replaces another output of the same
+// run: a WAV name already taken (or the ROM's own) gets the first free
+// "_1", "_2", ... before ".WAV"; a header or JSON document whose name is
+// taken is refused with a message naming both. The ROM is never written,
+// under any spelling, and a folder standing at an output's name is left as
+// it is (that output is skipped). Files left by an earlier run are replaced.
 #pragma once
 
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "bank/bank_file.h"
@@ -14,6 +23,7 @@
 namespace zaft {
 
 struct PlannedFile {
+  std::string what;     // ".wav file", "header file", "JSON file": for messages
   std::string name;     // as the user sees it ("A000000_1.WAV", "CONTROL.H")
   std::string path;     // where it is written
   std::string notice;   // printed on the error stream when it is written
@@ -24,7 +34,7 @@ struct PlannedFile {
 // One bank file's outputs.
 struct BankOutputs {
   std::vector<PlannedFile> waves;  // one per wave of the bank file, in walk order
-  PlannedFile header;
+  PlannedFile header;              // name empty: no header (the walk stopped)
   PlannedFile json;                // name empty: no JSON document
 };
 
@@ -37,18 +47,30 @@ class OutputPlan {
   static std::string pathIn(const std::string& folder, const std::string& name);
 
   // The outputs of a bank file written into `folder`: WAV files when
-  // `withWaves`, the header named `headerName`, the JSON document named
-  // `jsonName` (none when empty).
+  // `withWaves`; the header named `headerName` and the JSON document named
+  // `jsonName` (none when empty) unless the walk stopped early.
   BankOutputs planBankFile(const std::string& folder, const BankFile& bank, bool withWaves,
-                           const std::string& headerName, const std::string& jsonName) const;
+                           const std::string& headerName, const std::string& jsonName);
 
   // The index of an /x run's documents.
-  PlannedFile planIndex(const std::string& folder, const std::string& name) const;
+  PlannedFile planIndex(const std::string& folder, const std::string& name);
+
+  // Gives up the name of an output that was not written after all, so that
+  // a later output may take it.
+  void release(const PlannedFile& file);
 
  private:
+  // Where a path lands: its folder's identity (or, for a folder that does
+  // not exist, its spelling) and its last name.
+  using Place = std::tuple<bool, uint64_t, uint64_t, std::string, std::string>;
+  Place placeOf(const std::string& path) const;
   bool isRom(const std::string& path) const { return rom_.known && identityOf(path) == rom_; }
+  // Claims the output or sets its refusal.
+  void claim(PlannedFile& file);
+  const PlannedFile* holder(const std::string& path) const;
 
   FileIdentity rom_;
+  std::map<Place, PlannedFile> claims_;
 };
 
 // "%c%01d%03d%02d.WAV": 'A' for an ADPCM wave, '@' for any other type, then
