@@ -6,7 +6,10 @@
 // and hard cases: 16 MiB of sparse data (one byte in 40 non-zero), a bank of
 // one 900 KiB wave with a 16-predictor book, a bank of one frame (it fits
 // almost anywhere), that long wave without a pad byte right after 4 MiB of
-// zeros. Also the probe walk and one full validation.
+// zeros. Also the probe walk and one full validation, and the worst case
+// for the search's bound: ROMs of 1.5 and 64 MiB of header look-alikes (every
+// byte a plausible header for a 2-predictor book, 1 in 500 not), where
+// nearly every offset fits one long wave.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -158,6 +161,29 @@ void BM_SearchSampleBlock(benchmark::State& state) {
 BENCHMARK(BM_SearchSampleBlock)
     ->DenseRange(0, static_cast<int>(Variant::kCount) - 1)
     ->Unit(benchmark::kMillisecond);
+
+// One wave over a third of the ROM, a book of 2 predictors, and every byte
+// a plausible non-zero header but one in 500.
+void BM_SearchLookAlikes(benchmark::State& state) {
+  const size_t size = static_cast<size_t>(state.range(0)) << 10;
+  std::mt19937 rng(5);
+  std::vector<uint8_t> bytes(size);
+  for (uint8_t& b : bytes) {
+    const uint32_t r = rng();
+    b = r % 500 == 0 ? 0xF7 : static_cast<uint8_t>((1 + (r >> 9) % 12) << 4 | (r >> 13) % 2);
+  }
+  const zaft::RomImage rom(std::move(bytes));
+  const std::vector<zaft::WaveProbe> waves = {
+      {0, static_cast<int32_t>(size / 3 / 9 * 9), 0, 2, 1}};
+  std::optional<zaft::SampleBlockCheck> found;
+  for (auto _ : state) {
+    found = zaft::searchSampleBlock(rom, waves);
+    benchmark::DoNotOptimize(found);
+  }
+  if (!found || !found->passes()) state.SkipWithError("the search found nothing");
+  state.counters["searchedAll"] = found && found->searchedAll ? 1 : 0;
+}
+BENCHMARK(BM_SearchLookAlikes)->Arg(1536)->Arg(64 << 10)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_ValidateSampleBlock(benchmark::State& state) {
   const Setup& s = setupFor(Variant::Plain);

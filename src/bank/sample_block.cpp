@@ -1,6 +1,7 @@
 #include "bank/sample_block.h"
 
 #include <algorithm>
+#include <limits>
 #include <tuple>
 
 namespace zaft {
@@ -63,8 +64,8 @@ Layout::Layout(const std::vector<WaveProbe>& waves) {
 }
 
 
-bool judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64_t offset,
-               const GiveUp* giveUp, FrameCounts& c) {
+JudgeEnd judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64_t offset,
+                   const GiveUp* giveUp, int64_t& framesLeft, FrameCounts& c) {
   const int64_t start = offset + w.base;
   const int64_t end = start + w.len;
   int64_t first = start < 0 ? ceilDiv(-start, kFrameBytes) : 0;
@@ -73,7 +74,7 @@ bool judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64_t o
   last = std::clamp(last, first, w.frames);
   c.frames += w.frames * w.count;
   // Frames outside the ROM are implausible.
-  if (giveUp != nullptr && last - first < w.frames && giveUp->now(c)) return false;
+  if (giveUp != nullptr && last - first < w.frames && giveUp->now(c)) return JudgeEnd::GaveUp;
   const uint8_t* ok = kPlausible.ok[static_cast<size_t>(w.predictors)].data();
   const int64_t pad = padFrame(w);
   // Frames still to be read count as plausible until they are, so that the
@@ -81,10 +82,15 @@ bool judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64_t o
   const FrameCounts before = c;
   int64_t implausible = 0;
   int64_t blank = 0;
-  bool stopped = false;
+  JudgeEnd result = JudgeEnd::Complete;
   int64_t low = first;
   int64_t high = last - 1;
   for (bool fromEnd = true; low <= high; fromEnd = !fromEnd) {
+    if (framesLeft == 0) {
+      result = JudgeEnd::OutOfFrames;
+      break;
+    }
+    --framesLeft;
     const int64_t k = fromEnd ? high-- : low++;
     const int64_t at = start + k * kFrameBytes;
     const uint8_t header = data[at];
@@ -100,22 +106,35 @@ bool judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64_t o
       now.plausible += (last - first - implausible) * w.count;
       now.blank += blank * w.count;
       if (giveUp->now(now)) {
-        stopped = true;
+        result = JudgeEnd::GaveUp;
         break;
       }
     }
   }
   c.plausible += (last - first - implausible) * w.count;
   c.blank += blank * w.count;
-  return !stopped;
+  return result;
+}
+
+bool judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64_t offset,
+               const GiveUp* giveUp, FrameCounts& c) {
+  int64_t unlimited = std::numeric_limits<int64_t>::max();
+  return judgeWave(data, size, w, offset, giveUp, unlimited, c) != JudgeEnd::GaveUp;
+}
+
+JudgeEnd judgeAll(const uint8_t* data, int64_t size, const std::vector<const JudgedWave*>& order,
+                  int64_t offset, const GiveUp* giveUp, int64_t& framesLeft, FrameCounts& total) {
+  for (const JudgedWave* w : order) {
+    const JudgeEnd end = judgeWave(data, size, *w, offset, giveUp, framesLeft, total);
+    if (end != JudgeEnd::Complete) return end;
+  }
+  return JudgeEnd::Complete;
 }
 
 bool judgeAll(const uint8_t* data, int64_t size, const std::vector<const JudgedWave*>& order,
               int64_t offset, const GiveUp* giveUp, FrameCounts& total) {
-  for (const JudgedWave* w : order) {
-    if (!judgeWave(data, size, *w, offset, giveUp, total)) return false;
-  }
-  return true;
+  int64_t unlimited = std::numeric_limits<int64_t>::max();
+  return judgeAll(data, size, order, offset, giveUp, unlimited, total) != JudgeEnd::GaveUp;
 }
 int64_t clampOffset(int64_t offset) {
   constexpr int64_t kFarOffset = int64_t{1} << 62;

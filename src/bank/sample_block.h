@@ -60,6 +60,9 @@ struct SampleBlockCheck {
   int64_t plausibleFrames = 0;  // header scale <= 12 and predictor index < the book's predictors
   int64_t blankFrames = 0;      // plausible frames whose bytes inside the wave are all 0
   bool allInside = true;        // every ADPCM and raw wave with len > 0 lies inside the ROM
+  // For a search's result: false when the search's work limit left offsets
+  // that looked about as good unjudged (see sample_search.h).
+  bool searchedAll = true;
 
   // plausibleFrames / frames (1.0 when frames == 0).
   double share() const;
@@ -177,10 +180,17 @@ inline int64_t padFrame(const JudgedWave& w) { return w.len % kFrameBytes == 1 ?
 // `giveUp` (when given) says so.
 bool judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64_t offset,
                const GiveUp* giveUp, FrameCounts& c);
+// The same reading at most `framesLeft` frames (counted down): a judgement
+// that runs out of them ends early, its unread frames counted plausible.
+enum class JudgeEnd { Complete, GaveUp, OutOfFrames };
+JudgeEnd judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64_t offset,
+                   const GiveUp* giveUp, int64_t& framesLeft, FrameCounts& c);
 // Judges the waves in the given order; false as soon as `giveUp` (when
 // given) says so.
 bool judgeAll(const uint8_t* data, int64_t size, const std::vector<const JudgedWave*>& order,
               int64_t offset, const GiveUp* giveUp, FrameCounts& total);
+JudgeEnd judgeAll(const uint8_t* data, int64_t size, const std::vector<const JudgedWave*>& order,
+                  int64_t offset, const GiveUp* giveUp, int64_t& framesLeft, FrameCounts& total);
 
 // Offsets are clamped to +-2^62, far outside any ROM, so that no sum with a
 // base, a len or a frame offset can overflow.

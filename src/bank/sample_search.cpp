@@ -194,43 +194,49 @@ std::vector<const JudgedWave*> quickOrder(const Layout& layout) {
   return order;
 }
 
-// An offset that passed the quick test, with the non-zero headers it met
-// there: the more, the likelier it carries sound.
-struct QuickPass {
-  int64_t offset = 0;
-  int64_t soundHeaders = 0;
-};
-
-// Validates quick-test survivors in full and keeps the best passing one.
+// Judges quick-test survivors and keeps the best passing one, with work
+// bounded by the ROM's size whatever it holds:
+//   - each survivor is first judged on a sample: at most kSampleFrames
+//     frames, from the ends of its waves in, where a misplaced block shows;
+//   - one whose sample holds no implausible frame is judged in full at once:
+//     in a real ROM that is the right offset, met on the first try, and
+//     after it every other survivor gives up within a few frames;
+//   - the others that the sample did not reject wait, the kKept most
+//     promising of them (fewest implausible, then fewest blank frames in
+//     their sample), and are judged in full at the end, best first;
+//   - judging in full stops when the frames judged reach the budget.
+// So the result is that of judging every offset in full unless more than
+// kKept offsets look as good on their samples or the budget runs out (ROMs
+// where nearly every offset fits, which no real sample block does); then it
+// is the best of those judged, and the check says the search was cut short.
 class Verifier {
  public:
   Verifier(const uint8_t* data, int64_t size, const std::vector<const JudgedWave*>& order,
-           int64_t frames)
-      : data_(data), size_(size), order_(order) {
+           int64_t frames, int64_t budget)
+      : data_(data), size_(size), order_(order), budget_(budget) {
     giveUp_.totalFrames = frames;
     giveUp_.maxImplausible = frames / 100;        // 100 * plausible >= 99 * frames
     giveUp_.maxLost = frames - (frames + 3) / 4;  // a quarter of the frames carry sound
   }
 
-  void add(const QuickPass& candidate) {
-    batch_.push_back(candidate);
-    if (batch_.size() >= batchLimit_) {
-      flush();
-      batchLimit_ = std::min(batchLimit_ * 4, kMaxBatch);
-    }
+  void add(int64_t offset) {
+    if (settledBelow(offset)) return;
+    FrameCounts sample;
+    int64_t left = kSampleFrames;
+    const JudgeEnd end = judgeAll(data_, size_, order_, offset, &giveUp_, left, sample);
+    if (end == JudgeEnd::GaveUp) return;
+    if (end == JudgeEnd::Complete) return consider(offset, sample);
+    if (sample.implausible() == 0 && budget_ > 0) return judgeInFull(offset);
+    wait({offset, sample.implausible(), sample.blank});
   }
 
-  // Verifies the batch, likeliest first, so that the best offset is met early
-  // and the others give up after a few frames.
-  void flush() {
-    std::sort(batch_.begin(), batch_.end(), [](const QuickPass& a, const QuickPass& b) {
-      if (a.soundHeaders != b.soundHeaders) return a.soundHeaders > b.soundHeaders;
-      const bool alignedA = onEightByteBoundary(a.offset);
-      if (alignedA != onEightByteBoundary(b.offset)) return alignedA;
-      return a.offset < b.offset;
-    });
-    for (const QuickPass& candidate : batch_) verify(candidate.offset);
-    batch_.clear();
+  void finish() {
+    std::sort_heap(waiting_.begin(), waiting_.end(), promising);
+    for (const Waiting& w : waiting_) {
+      if (settledBelow(w.offset)) continue;
+      judgeInFull(w.offset);
+    }
+    waiting_.clear();
   }
 
   // Whether no offset above `offset` can beat the best: every frame of the
@@ -240,18 +246,54 @@ class Verifier {
            onEightByteBoundary(best_->offset) && best_->offset < offset;
   }
 
-  const std::optional<SampleBlockCheck>& best() const { return best_; }
+  std::optional<SampleBlockCheck> best() const {
+    std::optional<SampleBlockCheck> found = best_;
+    if (found) found->searchedAll = complete_;
+    return found;
+  }
 
  private:
-  // The first batch is small, so that a bank that fits almost anywhere is
-  // settled early; later ones grow to 16 MiB of survivors.
-  static constexpr size_t kMaxBatch = size_t{1} << 20;
-  size_t batchLimit_ = size_t{1} << 16;
+  static constexpr int64_t kSampleFrames = 32;
+  static constexpr size_t kKept = 1024;
 
-  void verify(int64_t offset) {
-    if (settledBelow(offset)) return;
+  struct Waiting {
+    int64_t offset;
+    int64_t implausible;
+    int64_t blank;
+  };
+  // The order in which waiting offsets are judged: the likeliest first.
+  static bool promising(const Waiting& a, const Waiting& b) {
+    if (a.implausible != b.implausible) return a.implausible < b.implausible;
+    if (a.blank != b.blank) return a.blank < b.blank;
+    const bool alignedA = onEightByteBoundary(a.offset);
+    if (alignedA != onEightByteBoundary(b.offset)) return alignedA;
+    return a.offset < b.offset;
+  }
+
+  // Keeps the kKept likeliest: a heap whose top is the least promising.
+  void wait(const Waiting& w) {
+    if (waiting_.size() == kKept) {
+      complete_ = false;
+      if (!promising(w, waiting_.front())) return;
+      std::pop_heap(waiting_.begin(), waiting_.end(), promising);
+      waiting_.pop_back();
+    }
+    waiting_.push_back(w);
+    std::push_heap(waiting_.begin(), waiting_.end(), promising);
+  }
+
+  void judgeInFull(int64_t offset) {
+    if (budget_ <= 0) {
+      complete_ = false;
+      return;
+    }
     FrameCounts total;
-    if (!judgeAll(data_, size_, order_, offset, &giveUp_, total)) return;
+    const JudgeEnd end = judgeAll(data_, size_, order_, offset, &giveUp_, budget_, total);
+    if (end == JudgeEnd::OutOfFrames) complete_ = false;
+    if (end == JudgeEnd::Complete) consider(offset, total);
+  }
+
+  void consider(int64_t offset, const FrameCounts& total) {
     SampleBlockCheck check;
     check.offset = offset;
     check.frames = total.frames;
@@ -267,27 +309,12 @@ class Verifier {
   const uint8_t* data_;
   int64_t size_;
   const std::vector<const JudgedWave*>& order_;
+  int64_t budget_;  // frames that judging in full may still read
   GiveUp giveUp_;
-  std::vector<QuickPass> batch_;
+  std::vector<Waiting> waiting_;
   std::optional<SampleBlockCheck> best_;
+  bool complete_ = true;
 };
-
-// Non-zero headers among the frames the quick test read.
-int64_t soundHeaders(const uint8_t* data, int64_t offset,
-                     const std::vector<const JudgedWave*>& order, int64_t driverFrames) {
-  int64_t n = 0;
-  for (size_t i = 0; i < order.size(); ++i) {
-    const JudgedWave& w = *order[i];
-    const uint8_t* first = data + offset + w.base;
-    const int64_t head = i == 0 ? driverFrames : std::min(w.frames, kQuickFrames);
-    for (int64_t k = 0; k < head; ++k) n += first[k * kFrameBytes] != 0;
-    for (int64_t k = std::max(head, w.frames - kQuickFrames); k < w.frames; ++k) {
-      n += first[k * kFrameBytes] != 0;
-    }
-  }
-  return n;
-}
-
 
 }  // namespace
 
@@ -326,7 +353,11 @@ std::optional<SampleBlockCheck> searchSampleBlock(const RomImage& rom,
   const JudgedWave& driver = *order.front();
   const int64_t driverFrames = std::min(driver.frames, kDriverFrames);
   const HeaderBitmap driverBits(data, size, driver.predictors);
-  Verifier verifier(data, size, order, frames);
+  // Judging in full may read 2 frames per ROM byte in all (and at least
+  // 16 Mi frames): about a second per 64 MiB.
+  constexpr int64_t kBudgetPerByte = 2;
+  constexpr int64_t kMinBudget = int64_t{1} << 24;
+  Verifier verifier(data, size, order, frames, std::max(kMinBudget, kBudgetPerByte * size));
 
   // 64 offsets at a time: bit j stands for block + j; odd ones are dropped.
   constexpr uint64_t kEvenOffsets = 0x5555555555555555;
@@ -359,11 +390,11 @@ std::optional<SampleBlockCheck> searchSampleBlock(const RomImage& rom,
       for (size_t i = 1; i < order.size() && pass; ++i) pass = quickWaveEnds(data, offset, *order[i]);
       pass = pass && quickWaveEnd(data, offset, driver);
       for (size_t i = 1; i < order.size() && pass; ++i) pass = quickWave(data, offset, *order[i]);
-      if (pass) verifier.add({offset, soundHeaders(data, offset, order, driverFrames)});
+      if (pass) verifier.add(offset);
     }
     block = nextBlock;
   }
-  verifier.flush();
+  verifier.finish();
   return verifier.best();
 }
 

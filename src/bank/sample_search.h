@@ -24,13 +24,15 @@ namespace zaft {
 //     fail at once, and tell how far to skip;
 //   - the first and the last 16 frames of every wave plausible (a pad frame
 //     0x00), the waves taken spread over the block.
-// Survivors are validated in batches, those with the most non-zero headers
-// first, and a validation gives up as soon as the offset can neither pass
-// nor beat the best one so far; no survivor is left out, so the result is
-// the same as validating every offset. An offset whose first or last frames
-// hold an implausible header is not found even if 99 % of all its frames
-// are plausible: real encoders never write one. Memory: one bit per ROM
-// byte, and at most 16 MiB of survivors at a time.
+// Survivors are judged on a sample of their frames first and in full after,
+// and a judgement gives up as soon as the offset can neither pass nor beat
+// the best one so far. The work is bounded by the ROM's size: the result is
+// that of validating every offset, unless so many offsets fit about equally
+// well (a ROM of look-alike bytes) that the bound cuts the search short;
+// the result then says so (searchedAll false). An offset whose first or
+// last frames hold an implausible header is not found even if 99 % of all
+// its frames are plausible: real encoders never write one. Memory: one bit
+// per ROM byte.
 std::optional<SampleBlockCheck> searchSampleBlock(const RomImage& rom,
                                                   const std::vector<WaveProbe>& waves);
 
