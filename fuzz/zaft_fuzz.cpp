@@ -1,7 +1,12 @@
 // libFuzzer target: arbitrary bytes as a ROM through a whole run (scan or
-// given offsets, walk, WAV writer, header writer) inside a scratch folder.
+// given offsets, walk, WAV writer, header writer) into a scratch folder.
 // The first byte picks the command line (offsets, /q, /l, /j, /g, /x); the
 // rest is the ROM.
+//
+// The process stays in the folder it was started from, so that crash inputs
+// land there (or where -artifact_prefix says) and a relative corpus path
+// works; every output goes into the scratch folder through /d, and the
+// scratch folder is removed when the fuzzer exits.
 #include <unistd.h>
 
 #include <cstdint>
@@ -27,8 +32,6 @@ std::string scratchDir() {
     name.push_back('\0');
     if (::mkdtemp(name.data()) == nullptr) std::abort();
     std::string made = name.data();
-    // Every output file of the run lands here.
-    if (::chdir(made.c_str()) != 0) std::abort();
     std::snprintf(removeAtExit, sizeof removeAtExit, "%s", made.c_str());
     std::atexit([] {
       std::error_code ignored;
@@ -64,14 +67,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   switch (mode & 3) {
     case 0: break;  // the scan finds the offsets
     case 1: args.insert(args.end(), {"/c", "0", "/t", "0"}); break;
-    case 2: args.insert(args.end(), {"/c", "0x10", "/t", "0x400", "/n", "%b%i%s%c%t%q"}); break;
+    case 2: args.insert(args.end(), {"/c", "0x10", "/t", "0x40", "/n", "%b%i%s%c%t%q"}); break;
     case 3: args.insert(args.end(), {"/t", "0", "/f", "-3", "/a", "1.5"}); break;
   }
   if (mode & 4) args.push_back("/q");
   if (mode & 8) args.push_back("/l");
   if (mode & 16) args.insert(args.end(), {"/j", "bank.json"});
   if (mode & 32) args.push_back("/g");
-  if (mode & 64) args.insert(args.end(), {"/x", "/d", "all"});
+  if (mode & 64) args.push_back("/x");
+  args.insert(args.end(), {"/d", (mode & 64) != 0 ? dir + "/all" : dir});
   args.push_back(rom);
   zaft::runZaft(args, sink, sink);
   return 0;

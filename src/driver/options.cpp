@@ -180,7 +180,15 @@ Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
   // is taken unless it looks like an option ("/" and one character).
   if (const int d = findOption(args, "d"); d != 0 && d < last) {
     const std::string& value = args[static_cast<size_t>(d + 1)];
-    if (value.empty() || value[0] != '/' || value.size() > 2) s.outputDir = value;
+    if (value.empty() || value[0] != '/' || value.size() > 2) {
+      s.outputDir = value;
+    } else {
+      // "/" and one character reads as an option, and "/" alone as nothing:
+      // said, rather than writing into the current folder in silence.
+      report.errf("Warning: /d takes no value \"%s\" (it reads as an option); the files go into "
+                  "the current folder\n",
+                  value.c_str());
+    }
   }
 
   // A path after /o or /j that begins with "/" is read as an option, not as
@@ -215,6 +223,7 @@ Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
   s.samplerChunk = findOption(args, "l") != 0;
   optionText(args, "j", s.jsonName);
   s.searchSampleBlock = findOption(args, "g") != 0;
+  s.unlimitedOutput = findOption(args, "u") != 0;
   s.ctlGiven = optionInt(args, "c", s.ctlOffset) != 0;
   if (s.ctlGiven) refuseNegativeOffset(args, "c", s.ctlOffset);
   return s;

@@ -31,6 +31,7 @@ struct Settings {
   bool samplerChunk = false;               // /l
   std::string jsonName;                    // /j; empty for none
   bool searchSampleBlock = false;          // /g
+  bool unlimitedOutput = false;            // /u: no limit on what the run writes
 };
 
 // Reads every option of `args` (entry 0 the tool's own name, at least one

@@ -132,11 +132,12 @@ std::string describe(const Settings& s) {
   add(s.samplerChunk, "l");
   add(!s.jsonName.empty(), "j=" + s.jsonName);
   add(s.searchSampleBlock, "g");
+  add(s.unlimitedOutput, "u");
   return text;
 }
 
 TEST(Options, SettingsFromTheCommandLine) {
-  struct Case { Args args; std::string settings; };
+  struct Case { Args args; std::string settings; std::string warning = ""; };
   const Case cases[] = {
       {{"/c", "0x10", "/t", "32", "/q", "/f", "7", "/n", "%c", "/a", "0.5", "/o", "H.H", "/d",
         "out", "/x", "/l", "/j", "b.json", "/g", "rom"},
@@ -152,15 +153,21 @@ TEST(Options, SettingsFromTheCommandLine) {
       {{"rom", "/d"}, "rom=/d"},
       // Only the first occurrence counts; unknown options and strays are ignored.
       {{"/c", "16", "/c", "32", "/Q", "stray", "/z", "rom"}, "rom=rom c=1:16"},
-      // The output folder may be absolute, unless it looks like an option.
+      // The output folder may be absolute, unless it looks like an option:
+      // then the files go into the current folder, with a word.
       {{"/d", "/tmp/out", "rom"}, "rom=rom d=/tmp/out"},
-      {{"/d", "/x", "rom"}, "rom=rom x"},
-      {{"/d", "/", "rom"}, "rom=rom"},
+      {{"/d", "/x", "rom"}, "rom=rom x",
+       "Warning: /d takes no value \"/x\" (it reads as an option); the files go into the "
+       "current folder\n"},
+      {{"/d", "/", "rom"}, "rom=rom",
+       "Warning: /d takes no value \"/\" (it reads as an option); the files go into the current "
+       "folder\n"},
+      {{"/u", "rom"}, "rom=rom u"},
   };
   for (const Case& c : cases) {
     CollectingReporter report;
     EXPECT_EQ(describe(parseOptions(argsOf(c.args), report)), c.settings);
-    EXPECT_EQ(report.errText(), "");
+    EXPECT_EQ(report.errText(), c.warning);
   }
 }
 

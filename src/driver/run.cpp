@@ -17,6 +17,7 @@
 #include "rom/rom_image.h"
 #include "util/fatal.h"
 #include "util/reporter.h"
+#include "util/signals.h"
 
 namespace zaft {
 
@@ -43,6 +44,8 @@ const char* const kUsageText =
     "  /l          Add loop points and root key to WAV files (a \"smpl\" chunk)\n"
     "  /j file     Also describe the bank file as a JSON document\n"
     "  /g          Search the ROM for the sample block when the guess does not fit\n"
+    "  /u          No limit on what the run writes (default: 64 times the ROM's size, at least\n"
+    "              512 MiB, and 100,000 files and folders)\n"
     "\n";
 
 // One bank file to rip: where it is, which sample block it uses, where its
@@ -62,12 +65,31 @@ struct BankOutcome {
   int32_t records = 0;
   int32_t wavFiles = 0;
   bool jsonWritten = false;
+  std::string failure;  // the first output that was not written, and why
 };
+
+// A message on one line: line ends inside become "; ", blanks and line ends
+// at either end go.
+std::string oneLine(std::string text) {
+  while (!text.empty() && (text.front() == '\n' || text.front() == ' ')) text.erase(0, 1);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  std::string line;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\n') {
+      line += text[i];
+      continue;
+    }
+    while (i + 1 < text.size() && text[i + 1] == ' ') ++i;
+    line += "; ";
+  }
+  return line;
+}
 
 class Run {
  public:
-  Run(const Settings& settings, const RomImage& rom, Reporter& report)
-      : s_(settings), rom_(rom), report_(report), plan_(rom.identity()) {}
+  Run(const Settings& settings, const RomImage& rom, Reporter& report, OutputBudget& budget)
+      : s_(settings), rom_(rom), report_(report), budget_(budget), plan_(rom.identity()),
+        files_(budget) {}
 
   int single(const BankJob& job);
   int extractAll(const std::vector<BankJob>& jobs);
@@ -84,13 +106,15 @@ class Run {
   void reportSettings(const BankJob& job);
   void rip(const BankJob& job, BankOutcome& outcome);
   void validateAfterWalk(const BankJob& job, const BankFile& bank);
-  void writeHeader(const BankFile& bank, const PlannedFile& file);
-  bool writeJson(const BankFile& bank, const BankJob& job, const WavResult& wavs,
-                 const PlannedFile& file);
+  // Both give back why the output was not written; empty when it was.
+  std::string writeHeader(const BankFile& bank, const PlannedFile& file);
+  std::string writeJson(const BankFile& bank, const BankJob& job, const WavResult& wavs,
+                        const PlannedFile& file);
 
   const Settings& s_;
   const RomImage& rom_;
   Reporter& report_;
+  OutputBudget& budget_;
   OutputPlan plan_;
   FileTarget files_;
 };
@@ -99,8 +123,9 @@ std::string shareText(const SampleBlockCheck& check) {
   return formatText("%.2f%%", check.share() * 100.0);
 }
 
-void makeFolder(const std::string& path) {
+void makeFolder(const std::string& path, OutputBudget& budget) {
   std::error_code error;
+  if (!std::filesystem::is_directory(path, error)) budget.spendEntry();
   std::filesystem::create_directories(path, error);
   if (error || !std::filesystem::is_directory(path)) {
     fatal("Unable to create output folder %s: %s\n", path.c_str(),
@@ -132,6 +157,11 @@ void Run::searchWhenGuessFails(BankJob& job) {
         "plausible)\n",
         static_cast<unsigned>(job.tblOffset), static_cast<unsigned>(job.ctlOffset),
         shareText(*found).c_str());
+    if (!found->searchedAll) {
+      report_.err(
+          "Note: many offsets of this ROM fit the bank about as well; the search judged the "
+          "likeliest in full and took the best of them\n");
+    }
   } else {
     job.tblOffset = 0;
     job.samples = false;
@@ -163,31 +193,36 @@ void Run::validateAfterWalk(const BankJob& job, const BankFile& bank) {
       check.allInside ? "" : ", and some wave lies outside the ROM");
 }
 
-void Run::writeHeader(const BankFile& bank, const PlannedFile& file) {
+std::string Run::writeHeader(const BankFile& bank, const PlannedFile& file) {
+  std::string failure;
   if (file.refused()) {
-    report_.err(file.refusal);
-    return;
+    failure = file.refusal;
+  } else if (std::unique_ptr<ByteSink> sink = files_.open(file.path); !sink) {
+    failure = formatText("Unable to write to header file %s\n  %s\n", file.path.c_str(),
+                         files_.error().c_str());
+  } else {
+    writeHeaderText(bank, s_.fieldWidth, file.name, *sink, report_);
+    if (!sink->finish()) {
+      failure = formatText("Error while writing header file %s: %s\n", file.path.c_str(),
+                           sink->error().c_str());
+    }
   }
-  std::unique_ptr<ByteSink> sink = files_.open(file.path);
-  if (!sink) {
-    report_.errf("Unable to write to header file %s\n", file.path.c_str());
-    return;
-  }
-  writeHeaderText(bank, s_.fieldWidth, file.name, *sink, report_);
-  // A full disk would otherwise leave a cut header behind in silence.
-  if (!sink->finish()) report_.errf("Error while writing header file %s\n", file.path.c_str());
+  if (!failure.empty()) report_.err(failure);
+  return failure;
 }
 
-bool Run::writeJson(const BankFile& bank, const BankJob& job, const WavResult& wavs,
-                    const PlannedFile& file) {
+std::string Run::writeJson(const BankFile& bank, const BankJob& job, const WavResult& wavs,
+                           const PlannedFile& file) {
   if (file.refused()) {
     report_.err(file.refusal);
-    return false;
+    return file.refusal;
   }
   std::unique_ptr<ByteSink> sink = files_.open(file.path);
   if (!sink) {
-    report_.errf("Unable to write to JSON file %s\n", file.path.c_str());
-    return false;
+    const std::string failure = formatText("Unable to write to JSON file %s\n  %s\n",
+                                           file.path.c_str(), files_.error().c_str());
+    report_.err(failure);
+    return failure;
   }
   const BankBlocks blocks{job.ctlOffset, job.ctlSource, job.samples, job.tblOffset,
                           job.tblSource};
@@ -196,10 +231,12 @@ bool Run::writeJson(const BankFile& bank, const BankJob& job, const WavResult& w
     writeJsonDocument(bank, jsonRunInfo(rom_), blocks, wavs, json);
   }
   if (!sink->finish()) {
-    report_.errf("Error while writing JSON file %s\n", file.path.c_str());
-    return false;
+    const std::string failure = formatText("Error while writing JSON file %s: %s\n",
+                                           file.path.c_str(), sink->error().c_str());
+    report_.err(failure);
+    return failure;
   }
-  return true;
+  return std::string();
 }
 
 // The one path of a bank file: the walk, its WAV files, the fatal stop that
@@ -212,17 +249,39 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
   outcome.recognized = true;
   const BankOutputs outputs =
       plan_.planBankFile(job.folder, bank, job.samples, s_.headerName, s_.jsonName);
+  // A name this bank file claimed but did not write is free for later ones.
+  struct Unclaim {
+    OutputPlan& plan;
+    const BankOutputs& outputs;
+    bool done = false;
+    ~Unclaim() {
+      if (done) return;
+      plan.release(outputs.header);
+      plan.release(outputs.json);
+    }
+  } unclaim{plan_, outputs};
   WavResult wavs;
   if (job.samples) {
     WavOptions options;
     options.samplerChunk = s_.samplerChunk;
-    wavs = exportWaves(rom_, bank, job.tblOffset, outputs.waves, options, files_, report_);
+    struct Count {
+      BankOutcome& outcome;
+      const WavResult& wavs;
+      ~Count() { outcome.wavFiles = wavs.files; }
+    } count{outcome, wavs};
+    exportWaves(rom_, bank, job.tblOffset, outputs.waves, options, files_, report_, wavs);
   }
-  outcome.wavFiles = wavs.files;
   if (bank.stopped()) throw FatalError(bank.stop);
+  outcome.failure = wavs.failure;
   validateAfterWalk(job, bank);
-  writeHeader(bank, outputs.header);
-  if (!s_.jsonName.empty()) outcome.jsonWritten = writeJson(bank, job, wavs, outputs.json);
+  unclaim.done = true;
+  const std::string headerFailure = writeHeader(bank, outputs.header);
+  if (outcome.failure.empty()) outcome.failure = headerFailure;
+  if (!s_.jsonName.empty()) {
+    const std::string jsonFailure = writeJson(bank, job, wavs, outputs.json);
+    outcome.jsonWritten = jsonFailure.empty();
+    if (outcome.failure.empty()) outcome.failure = jsonFailure;
+  }
   if (wavs.files != 0) report_.progressf("%d .wav files extracted\n", wavs.files);
 }
 
@@ -232,14 +291,7 @@ int Run::single(const BankJob& given) {
   reportSettings(job);
   BankOutcome outcome;
   rip(job, outcome);
-  return 0;
-}
-
-// Trims blanks and line ends from both ends of a message.
-std::string trimmed(std::string text) {
-  while (!text.empty() && (text.front() == '\n' || text.front() == ' ')) text.erase(0, 1);
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text;
+  return outcome.failure.empty() ? 0 : 1;
 }
 
 // /x: every bank file, each into a folder of its own. One bank file's
@@ -259,20 +311,24 @@ int Run::extractAll(const std::vector<BankJob>& jobs) {
     d.folder = formatText("CTL_%06X", static_cast<unsigned>(given.ctlOffset));
     d.job.folder = OutputPlan::pathIn(s_.outputDir, d.folder);
     try {
-      makeFolder(d.job.folder);
+      makeFolder(d.job.folder, budget_);
       searchWhenGuessFails(d.job);
       reportSettings(d.job);
       rip(d.job, d.outcome);
-      d.status = d.outcome.recognized ? "ok" : "unrecognized bank file revision";
+      d.status = !d.outcome.recognized      ? "unrecognized bank file revision"
+                 : d.outcome.failure.empty() ? "ok"
+                                             : "failed: " + oneLine(d.outcome.failure);
     } catch (const std::exception& error) {
       if (dynamic_cast<const FatalError*>(&error) != nullptr) {
         report_.err(error.what());
       } else {
         report_.errf("\nAbnormal termination: %s\n", error.what());
       }
-      d.status = "failed: " + trimmed(error.what());
+      d.status = "failed: " + oneLine(error.what());
     }
     done.push_back(std::move(d));
+    // The output limit ends the whole run, not only this bank file.
+    if (budget_.exhausted()) break;
   }
 
   int failed = 0, unrecognized = 0, wavFiles = 0;
@@ -308,9 +364,14 @@ int Run::extractAll(const std::vector<BankJob>& jobs) {
       entries.push_back(e);
     }
     const PlannedFile index = plan_.planIndex(s_.outputDir, s_.jsonName);
-    std::unique_ptr<ByteSink> sink = index.refused() ? nullptr : files_.open(index.path);
+    if (index.refused()) {
+      report_.err(index.refusal);
+      return 1;
+    }
+    std::unique_ptr<ByteSink> sink = files_.open(index.path);
     if (!sink) {
-      report_.errf("Unable to write to JSON file %s\n", index.path.c_str());
+      report_.errf("Unable to write to JSON file %s\n  %s\n", index.path.c_str(),
+                   files_.error().c_str());
       return 1;
     }
     {
@@ -318,11 +379,12 @@ int Run::extractAll(const std::vector<BankJob>& jobs) {
       writeJsonIndex(jsonRunInfo(rom_), entries, json);
     }
     if (!sink->finish()) {
-      report_.errf("Error while writing JSON file %s\n", index.path.c_str());
+      report_.errf("Error while writing JSON file %s: %s\n", index.path.c_str(),
+                   sink->error().c_str());
       return 1;
     }
   }
-  return failed == 0 ? 0 : 1;
+  return failed == 0 && !budget_.exhausted() ? 0 : 1;
 }
 
 bool isHelpRequest(const std::string& arg) {
@@ -352,6 +414,19 @@ int runSequence(const std::vector<std::string>& args, FILE* out, Reporter& repor
   std::unique_ptr<RomImage> rom = openRom(s.romPath);
   if (!rom) fatal("Unable to open file %s", s.romPath.c_str());
   detectByteOrder(*rom);
+  // An offset past the end would rip nothing and read as a wrong revision or
+  // as silence.
+  if (s.ctlGiven && s.ctlOffset >= rom->size()) {
+    fatal("The .ctl offset 0x%06X lies past the end of the ROM file %s (%lld bytes)\n",
+          static_cast<unsigned>(s.ctlOffset), s.romPath.c_str(),
+          static_cast<long long>(rom->size()));
+  }
+  if (s.tblGiven && s.tblOffset >= rom->size()) {
+    fatal("The .tbl offset 0x%06X lies past the end of the ROM file %s (%lld bytes)\n",
+          static_cast<unsigned>(s.tblOffset), s.romPath.c_str(),
+          static_cast<long long>(rom->size()));
+  }
+  OutputBudget budget = s.unlimitedOutput ? OutputBudget() : OutputBudget::forRom(rom->size());
 
   BankJob job;
   job.ctlOffset = s.ctlOffset;
@@ -363,20 +438,29 @@ int runSequence(const std::vector<std::string>& args, FILE* out, Reporter& repor
     // The first candidate other than 0 is kept; so is the first sample block
     // found for any candidate, unless /t gave one (a block found at 0 stands
     // until a later one replaces it).
+    bool atZero = false;
     for (const ScanCandidate& c : candidates) {
       if (job.ctlOffset == 0) job.ctlOffset = c.ctlOffset;
       if (!s.tblGiven && job.tblOffset == 0 && c.tblOffset >= 0) job.tblOffset = c.tblOffset;
+      atZero = atZero || c.ctlOffset == 0;
     }
-    if (job.ctlOffset == 0) fatal("\nCouldn't find .ctl file... Exiting...\n");
+    // A raw .ctl dump starts with its bank file: /x rips it, a single run
+    // only keeps a candidate other than 0, and says how to take this one.
+    if (atZero && !s.extractAll) {
+      report.err("\nA bank file may start at offset 0 (a raw .ctl dump?): rip it with /c 0");
+    }
+    if (job.ctlOffset == 0 && (!s.extractAll || candidates.empty())) {
+      fatal("\nCouldn't find .ctl file... Exiting...\n");
+    }
   }
   job.tblSource = s.tblGiven ? OffsetSource::Given
                              : (job.tblOffset != 0 ? OffsetSource::Scanned : OffsetSource::None);
   job.samples = s.tblGiven || job.tblOffset != 0;
   job.folder = s.outputDir;
   // Made only once the offsets are settled: a run refused before writes nothing.
-  if (!s.outputDir.empty()) makeFolder(s.outputDir);
+  if (!s.outputDir.empty()) makeFolder(s.outputDir, budget);
 
-  Run run(s, *rom, report);
+  Run run(s, *rom, report, budget);
   if (!s.extractAll) return run.single(job);
 
   std::vector<BankJob> jobs;
@@ -404,6 +488,7 @@ int runSequence(const std::vector<std::string>& args, FILE* out, Reporter& repor
 void printUsageText(FILE* stream) { std::fputs(kUsageText, stream); }
 
 int runZaft(const std::vector<std::string>& args, FILE* out, FILE* err) {
+  const SignalScope signals;
   ConsoleReporter report(out, err);
   try {
     const int status = runSequence(args, out, report);

@@ -46,6 +46,8 @@ const char* const kUsage =
     "  /l          Add loop points and root key to WAV files (a \"smpl\" chunk)\n"
     "  /j file     Also describe the bank file as a JSON document\n"
     "  /g          Search the ROM for the sample block when the guess does not fit\n"
+    "  /u          No limit on what the run writes (default: 64 times the ROM's size, at least\n"
+    "              512 MiB, and 100,000 files and folders)\n"
     "\n";
 
 class Run : public ::testing::Test {
@@ -54,7 +56,7 @@ class Run : public ::testing::Test {
     // rom.bin: a bank file at 0x10 whose revision is wrong, so the walk reads
     // nothing. bogus.bin: a "B1" bank file at 0x10 whose one bank pointer
     // leads before the file.
-    test::RomBuilder wrong(0x40);
+    test::RomBuilder wrong(0x2000);
     wrong.be16(0x10, 0x4130);
     wrong.save(dir.file("rom.bin"));
     test::RomBuilder bogus(0x40);
@@ -100,7 +102,7 @@ TEST_F(Run, SettingsLineShowsTheOffsets) {
       {{"/c", "0X1A2B", "rom.bin"}, ctlOnly + "0x000000\n", kZeroRevision},
       {{"/c", "0x", "rom.bin"}, ctlOnly + "0x000000\n", kZeroRevision},
       {{"/c", "16", "/t", "0", "rom.bin"}, both + "0x000000\n", kWrongRevision},
-      {{"/t", "0x123456", "/c", "16", "rom.bin"}, both + "0x123456\n", kWrongRevision},
+      {{"/t", "0x1234", "/c", "16", "rom.bin"}, both + "0x001234\n", kWrongRevision},
       {{"/Q", "stray", "/z", "/c", "16", "rom.bin"}, ctlOnly + "0x000010\n", kWrongRevision},
   };
   for (const Case& c : cases) {
@@ -143,8 +145,14 @@ TEST_F(Run, StatusesAndFatalMessages) {
       // leaves its messages on standard error as they are.
       {{"empty.bin"}, 1, "", kScanFindsNothing},
       {{"/c", "/q", "empty.bin"}, 1, "", kScanFindsNothing},
-      // "/c" followed by the ROM name reads the name as 0: no scan.
-      {{"/c", "empty.bin"}, 0, kZeroRevision, kNoTbl + "\nRipping from .ctl offset 0x000000\n"},
+      // "/c" followed by the ROM name reads the name as 0: no scan, and 0
+      // lies past the end of an empty file. Offsets past the end rip nothing.
+      {{"/c", "empty.bin"}, 1, "",
+       "The .ctl offset 0x000000 lies past the end of the ROM file empty.bin (0 bytes)\n"},
+      {{"/c", "0x2000", "rom.bin"}, 1, "",
+       "The .ctl offset 0x002000 lies past the end of the ROM file rom.bin (8192 bytes)\n"},
+      {{"/c", "16", "/t", "0x2000", "rom.bin"}, 1, "",
+       "The .tbl offset 0x002000 lies past the end of the ROM file rom.bin (8192 bytes)\n"},
       {{"/d", "plain/sub", "/c", "16", "rom.bin"}, 1, "",
        "Unable to create output folder plain/sub: Not a directory\n"},
   };

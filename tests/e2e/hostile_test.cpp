@@ -110,13 +110,16 @@ TEST(Hostile, NoOutputReplacesAnotherOrTheRom) {
   test::writeFile(dir.file("A000000.WAV"), image);
   RunResult r = test::runBinary({"/q", "/c", "0x100", "/t", "0x800", "/o", "@000001.WAV",
                                  "/j", "@000001.WAV", "A000000.WAV"}, dir.path());
-  EXPECT_EQ(r.status, 0);
+  // A refused output is a failure: status 1.
+  EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(test::readFileBytes(dir.file("A000000.WAV")) == image);
   EXPECT_EQ(r.err,
             "\nRipping from .ctl offset 0x000100, .tbl offset 0x000800\n"
             "Warning: A000000.WAV is the ROM file itself; this wave is written as A000000_1.WAV\n"
-            "Refusing to write header file @000001.WAV: this run wrote a .wav file of that name\n"
-            "Refusing to write JSON file @000001.WAV: this run wrote another file of that name\n");
+            "Refusing to write header file @000001.WAV: it would replace the .wav file "
+            "@000001.WAV of this run\n"
+            "Refusing to write JSON file @000001.WAV: it would replace the .wav file @000001.WAV "
+            "of this run\n");
   EXPECT_EQ(test::readFileBytes(dir.file("A000000_1.WAV")).size(), 58u + 64u);
   EXPECT_EQ(test::readFileBytes(dir.file("@000001.WAV")).size(), 58u + 4u);
   // An /o value that begins with "/" is no value; the user is told.

@@ -61,7 +61,7 @@ TEST(JsonOutput, NeverWritesOverTheRom) {
   const std::vector<uint8_t> rom = test::makeDemoRom();
   test::writeFile(dir.file("demo.z64"), rom);
   RunResult r = test::runBinary({"/q", "/j", "demo.z64", "/c", "0x0E4A70", "demo.z64"}, dir.path());
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Refusing to write JSON file demo.z64: it is the ROM file\n"), std::string::npos) << r.err;
   EXPECT_TRUE(test::readFileBytes(dir.file("demo.z64")) == rom);
 }
