@@ -77,43 +77,75 @@ TEST(OutputPlanTest, CoincidingWaveNamesGetTheFirstFreeSuffix) {
 }
 
 // The header and the document never replace a WAV file of the run, nor each
-// other, however their names are spelled; without WAV files the names are free.
+// other, however their names are spelled (the folder's identity counts, not
+// its spelling); without WAV files the names are free.
 TEST(OutputPlanTest, HeaderAndJsonRefusals) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0700), 0);
+  const std::string out = dir.path();
   const BankFile bank = bankOf({{1, {1, 0, 123}}, {1, {1, 0, 123}}});
+  const std::string wave = "the .wav file " + out + "/@1000123.WAV of this run\n";
   struct Case {
     bool waves;
     const char* header;
     const char* json;
-    const char* headerRefusal;
-    const char* jsonRefusal;
+    std::string headerRefusal;
+    std::string jsonRefusal;
   };
   const Case cases[] = {
       {true, "CONTROL.H", "bank.json", "", ""},
       {true, "@1000123.WAV", "@1000123_1.WAV",
-       "Refusing to write header file out/@1000123.WAV: this run wrote a .wav file of that name\n",
-       "Refusing to write JSON file out/@1000123_1.WAV: this run wrote another file of that "
-       "name\n"},
+       "Refusing to write header file " + out + "/@1000123.WAV: it would replace " + wave,
+       "Refusing to write JSON file " + out + "/@1000123_1.WAV: it would replace the .wav file " +
+           out + "/@1000123_1.WAV of this run\n"},
       {true, "CONTROL.H", "CONTROL.H", "",
-       "Refusing to write JSON file out/CONTROL.H: this run wrote another file of that name\n"},
+       "Refusing to write JSON file " + out + "/CONTROL.H: it would replace the header file " +
+           out + "/CONTROL.H of this run\n"},
       {false, "@1000123.WAV", "@1000123_1.WAV", "", ""},
       // The same files spelled another way.
-      {true, "./@1000123.WAV", "./@1000123_1.WAV",
-       "Refusing to write header file out/./@1000123.WAV: this run wrote a .wav file of that "
-       "name\n",
-       "Refusing to write JSON file out/./@1000123_1.WAV: this run wrote another file of that "
-       "name\n"},
-      {true, "CONTROL.H", "./CONTROL.H", "",
-       "Refusing to write JSON file out/./CONTROL.H: this run wrote another file of that name\n"},
+      {true, "./@1000123.WAV", "sub/../CONTROL.H",
+       "Refusing to write header file " + out + "/./@1000123.WAV: it would replace " + wave, ""},
+      {true, "CONTROL.H", "sub/../CONTROL.H", "",
+       "Refusing to write JSON file " + out + "/sub/../CONTROL.H: it would replace the header "
+       "file " + out + "/CONTROL.H of this run\n"},
+      // A folder at an output's name is left as it is.
+      {true, "sub", "sub/", "Refusing to write header file " + out + "/sub: a folder of that name "
+       "is in the way\n",
+       "Refusing to write JSON file " + out + "/sub/: a folder of that name is in the way\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.header) + " " + c.json);
-    const BankOutputs out =
-        OutputPlan(FileIdentity{}).planBankFile("out", bank, c.waves, c.header, c.json);
-    EXPECT_EQ(out.waves.size(), c.waves ? 2u : 0u);
-    EXPECT_EQ(out.header.refusal, c.headerRefusal);
-    EXPECT_EQ(out.json.name, c.json);
-    EXPECT_EQ(out.json.refusal, c.jsonRefusal);
+    const BankOutputs o = OutputPlan(FileIdentity{}).planBankFile(out, bank, c.waves, c.header, c.json);
+    EXPECT_EQ(o.waves.size(), c.waves ? 2u : 0u);
+    EXPECT_EQ(o.header.refusal, c.headerRefusal);
+    EXPECT_EQ(o.json.name, c.json);
+    EXPECT_EQ(o.json.refusal, c.jsonRefusal);
   }
+}
+
+// One plan for the whole run: a later bank file's output never replaces an
+// earlier one's, a name given back is free again, a bank file whose walk
+// stopped claims no header, and a WAV name refused for a folder in the way
+// still moves the next wave of that name on to "_1".
+TEST(OutputPlanTest, OneRunOnePlan) {
+  test::TempDir dir;
+  for (const char* sub : {"a", "b", "b/A000000.WAV"}) ASSERT_EQ(::mkdir(dir.file(sub).c_str(), 0700), 0);
+  OutputPlan plan(FileIdentity{});
+  const BankFile bank = bankOf({{0, {0, 0, 0}}, {0, {0, 0, 0}}});
+  const BankOutputs a = plan.planBankFile(dir.file("a"), bank, false, "../H.H", "");
+  EXPECT_FALSE(a.header.refused());
+  const BankOutputs b = plan.planBankFile(dir.file("b"), bank, true, "../H.H", "");
+  EXPECT_EQ(b.header.refusal, "Refusing to write header file " + dir.file("b/../H.H") +
+                                  ": it would replace the header file " + dir.file("a/../H.H") +
+                                  " of this run\n");
+  EXPECT_EQ(b.waves[0].refusal, "Refusing to write .wav file " + dir.file("b/A000000.WAV") +
+                                    ": a folder of that name is in the way\n");
+  EXPECT_EQ(b.waves[1].name, "A000000_1.WAV");
+  plan.release(a.header);
+  EXPECT_FALSE(plan.planBankFile(dir.file("b"), bank, false, "../H.H", "").header.refused());
+  BankFile stopped = bank;
+  stopped.stop = "Ran out of struct space (max 4096)\n";
+  EXPECT_EQ(plan.planBankFile(dir.file("a"), stopped, false, "X.H", "x.json").header.name, "");
 }
 
 // The ROM, however its name is spelled, is never an output: a WAV file
@@ -122,7 +154,7 @@ TEST(OutputPlanTest, NeverTheRom) {
   test::TempDir dir;
   ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0700), 0);
   test::writeFile(dir.file("A000000.WAV"), {0x80, 0x37, 0x12, 0x40});
-  const OutputPlan plan(identityOf(dir.file("A000000.WAV")));
+  OutputPlan plan(identityOf(dir.file("A000000.WAV")));
   const BankFile bank = bankOf({{0, {0, 0, 0}}, {0, {0, 0, 0}}});
 
   BankOutputs out = plan.planBankFile(dir.path(), bank, true, "sub/../A000000.WAV", "A000000.WAV");
@@ -137,7 +169,8 @@ TEST(OutputPlanTest, NeverTheRom) {
             "Refusing to write JSON file " + dir.path() + "/A000000.WAV: it is the ROM file\n");
 
   EXPECT_EQ(plan.planIndex(dir.path(), "sub/../A000000.WAV").refusal,
-            "Unable to write to JSON file " + dir.path() + "/sub/../A000000.WAV\n");
+            "Refusing to write JSON file " + dir.path() + "/sub/../A000000.WAV: it is the ROM "
+            "file\n");
   const PlannedFile index = plan.planIndex(dir.path(), "all.json");
   EXPECT_EQ(index.path, dir.file("all.json"));
   EXPECT_FALSE(index.refused());

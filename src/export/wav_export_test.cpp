@@ -191,7 +191,10 @@ TEST_F(WavExportTest, RateAndOutcome) {
   EXPECT_EQ(outcome(0).rate, 44100);
   EXPECT_EQ(outcome(0).skipped, "");
   EXPECT_EQ(outcome(1).rate, 0);
-  EXPECT_EQ(report.errText(), "");
+  // Said once per bank: players refuse a rate of 0.
+  EXPECT_EQ(report.errText(),
+            "Warning: bank 0 has an output rate of -5 Hz; its .wav files get the rate 0, which "
+            "players refuse (see /a)\n");
 }
 
 // The frame header picks the predictor and the scale (capped at 12); the
@@ -329,20 +332,51 @@ TEST_F(WavExportTest, CoincidingNamesKeepEveryWave) {
 // A file that cannot be created is skipped and not counted; one that cannot
 // be written whole is counted (it was created) and said to be skipped. The
 // run goes on.
+// A file that cannot be made or written whole ends the export: every wave
+// goes to the same folder, and a full disk would fail them all. The message
+// names the file and the reason; what was done stays counted.
 TEST_F(WavExportTest, UnopenableAndFailingFiles) {
-  for (int k = 0; k < 3; ++k) wave(raw(0, 4));
-  target.unopenable = {"out/@000000.WAV"};
-  target.failing = {"out/@000001.WAV"};
-  run({0x12, 0x34, 0x56, 0x78});
-  EXPECT_EQ(written(), std::vector<std::string>{"out/@000002.WAV"});
-  EXPECT_EQ(result.files, 2);
-  EXPECT_EQ(outcome(0).file, "");
-  EXPECT_EQ(outcome(0).skipped, "the output file could not be opened");
-  EXPECT_EQ(outcome(1).skipped, "the output file could not be written completely");
-  EXPECT_EQ(outcome(2).skipped, "");
-  EXPECT_EQ(report.errText(),
-            "Unable to open .wav output file out/@000000.WAV\n"
-            "Unable to write .wav output file out/@000001.WAV\n");
+  struct Case {
+    const char* unopenable;
+    const char* failing;
+    int files;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"out/@000001.WAV", "", 1,
+       "Unable to open .wav output file out/@000001.WAV\n  Permission denied\n"},
+      {"", "out/@000001.WAV", 2,
+       "Unable to write .wav output file out/@000001.WAV: Input/output error\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    MemoryTarget files;
+    files.unopenable = {c.unopenable};
+    files.failing = {c.failing};
+    BankFile bank;
+    for (int k = 0; k < 3; ++k) {
+      StructEntry& entry = bank.table.append(0x100u * static_cast<uint32_t>(k + 1));
+      entry.kind = StructKind::WaveTable;
+      ALWaveTable w;
+      w.type = kWaveTypeRaw;
+      w.len = 4;
+      entry.data = w;
+      bank.waves.push_back({bank.table.size() - 1, {0, 0, static_cast<int16_t>(k)}, 22050, 0, 0});
+    }
+    const RomImage rom(std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78});
+    const BankOutputs names =
+        OutputPlan(FileIdentity{}).planBankFile("out", bank, true, "CONTROL.H", "");
+    WavResult into;
+    CollectingReporter quiet;
+    try {
+      exportWaves(rom, bank, 0, names.waves, WavOptions{}, files, quiet, into);
+      ADD_FAILURE() << "the export went on";
+    } catch (const FatalError& error) {
+      EXPECT_EQ(error.what(), c.message);
+    }
+    EXPECT_EQ(into.files, c.files);
+    EXPECT_EQ(files.files.size(), 1u);  // only the first wave, whole
+  }
 }
 
 // More than one piece's worth of samples: the lengths are right and every
@@ -491,6 +525,18 @@ TEST(WavExportSamplerChunk, Fields) {
     EXPECT_EQ(samplerChunk(bank, ref, c.samples, "L", report), expected);
     EXPECT_EQ(report.errText(), c.warning);
   }
+}
+
+// At the 4 GiB cap the RIFF size still counts every chunk after the data:
+// the most frames whose file fits, and one more that would not.
+TEST(WavSizes, TheCapLeavesRoomForTheSamplerChunk) {
+  for (uint64_t trailing : {uint64_t{0}, uint64_t{44}, uint64_t{kMaxSamplerChunkBytes}}) {
+    const int64_t frames = maxWavFrames(trailing);
+    const uint64_t data = static_cast<uint64_t>(frames) * 32;
+    EXPECT_LE(wavRiffSize(data, trailing), UINT32_MAX) << trailing;
+    EXPECT_GT(wavRiffSize(data + 32, trailing), UINT32_MAX) << trailing;
+  }
+  EXPECT_EQ(wavRiffSize(3, 68), 50u + 3 + 1 + 68);  // an odd count's pad byte
 }
 
 }  // namespace

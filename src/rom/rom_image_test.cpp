@@ -168,7 +168,8 @@ TEST(RomImage, OpenRomMapsTheFileAndRefusesWhatItCannotHold) {
   }
   EXPECT_EQ(openRom(dir.file("missing.z64")), nullptr);
   EXPECT_EQ(openRom(dir.path()), nullptr);
-  // One byte more than any offset can reach; sparse, so it costs no disk.
+  // One byte more than a file that could be a ROM; sparse, so it costs no
+  // disk, and refused before it is read.
   const std::string big = dir.file("big.z64");
   const int fd = ::open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ASSERT_GE(fd, 0);
@@ -179,8 +180,9 @@ TEST(RomImage, OpenRomMapsTheFileAndRefusesWhatItCannotHold) {
     ADD_FAILURE() << "no FatalError";
   } catch (const FatalError& e) {
     EXPECT_EQ(std::string(e.what()), "ROM file " + big +
-                                         " is too large (2147483648 bytes; at most 2147483647 "
-                                         "are supported)\n");
+                                         " is too large (268435457 bytes): no cartridge holds "
+                                         "more than 64 MiB, and files over 256 MiB are not "
+                                         "read\n");
   }
 }
 
