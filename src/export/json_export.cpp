@@ -1,7 +1,10 @@
 #include "export/json_export.h"
 
+#include "audio/pitch.h"
+
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 namespace zaft {
 
@@ -120,8 +123,11 @@ bool writeFields(const StructEntry& entry, FieldWriter& fields, JsonWriter& json
   return false;
 }
 
-// The same four members whether a file was written or not.
-void writeWav(int32_t index, bool samplesWritten, const WavResult& wavs, JsonWriter& json) {
+// The same members whether a file was written or not. The pitch is the
+// one the smpl chunk names: the sample's own, through the key map of the
+// sound that reached it.
+void writeWav(int32_t index, const SamplePitch& pitch, bool samplesWritten, const WavResult& wavs,
+              JsonWriter& json) {
   json.key("wav").beginObject(JsonWriter::Layout::Inline);
   const auto found = wavs.outcomes.find(index);
   if (found == wavs.outcomes.end()) {
@@ -129,6 +135,8 @@ void writeWav(int32_t index, bool samplesWritten, const WavResult& wavs, JsonWri
     json.key("samples").null();
     json.key("rate").null();
     json.key("skipped").string(samplesWritten ? kNoOutcome : kSampleOutputOff);
+    json.key("unityNote").null();
+    json.key("pitchFraction").null();
   } else {
     const WaveOutcome& outcome = found->second;
     const bool written = !outcome.file.empty();
@@ -140,6 +148,10 @@ void writeWav(int32_t index, bool samplesWritten, const WavResult& wavs, JsonWri
     written ? json.number(outcome.rate) : json.null();
     json.key("skipped");
     outcome.skipped.empty() ? json.null() : json.string(outcome.skipped);
+    json.key("unityNote");
+    written ? json.number(pitch.unityNote()) : json.null();
+    json.key("pitchFraction");
+    written ? json.number(pitch.fractionCents()) : json.null();
   }
   json.endObject();
 }
@@ -207,6 +219,9 @@ void writeJsonDocument(const BankFile& bank, const JsonRunInfo& info, const Bank
   json.key("wavFiles").number(wavs.files);
   json.endObject();
 
+  // The key map of the sound that first reached each wave table.
+  std::map<int32_t, int32_t> keyMapOf;
+  for (const WaveRef& ref : bank.waves) keyMapOf.emplace(ref.entry, ref.keyMap);
   json.key("structs").beginArray();
   FieldWriter fields(bank.table, json);
   const int32_t end = std::min(counters.structCount, bank.table.size());
@@ -224,7 +239,15 @@ void writeJsonDocument(const BankFile& bank, const JsonRunInfo& info, const Bank
     json.key("offset").number(entry.fileOffset);
     json.key("fields");
     if (!writeFields(entry, fields, json)) json.null();
-    if (entry.kind == StructKind::WaveTable) writeWav(i, blocks.samplesWritten, wavs, json);
+    if (const ALKeyMap* keyMap = entry.getIf<ALKeyMap>()) {
+      json.key("samplePitch").number(samplePitch(keyMap).cents);
+    }
+    if (entry.kind == StructKind::WaveTable) {
+      const auto found = keyMapOf.find(i);
+      const int32_t keyMap = found == keyMapOf.end() ? 0 : found->second;
+      writeWav(i, samplePitch(bank.table.recordAt<ALKeyMap>(keyMap)), blocks.samplesWritten, wavs,
+               json);
+    }
     json.endObject();
   }
   json.endArray();

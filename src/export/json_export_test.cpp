@@ -208,7 +208,9 @@ TEST(JsonExportTest, TopAndFieldsAsWritten) {
         "        \"secondTime\": 1000000,\n"
         "        \"releaseTime\": 50000,\n",
         "        \"keyBase\": 60,\n"
-        "        \"detune\": -5\n",
+        "        \"detune\": -5\n"
+        "      },\n"
+        "      \"samplePitch\": 6005\n",
         "        \"sampleVolume\": 200,\n",
         "        \"percussion\": null,\n"
         "        \"insts\": [3]\n",
@@ -217,7 +219,8 @@ TEST(JsonExportTest, TopAndFieldsAsWritten) {
         "        }\n"
         "      },\n"
         "      \"wav\": {\"file\": null, \"samples\": null, \"rate\": null, "
-        "\"skipped\": \"sample output off: no .tbl offset given or found\"}\n",
+        "\"skipped\": \"sample output off: no .tbl offset given or found\", \"unityNote\": null, "
+        "\"pitchFraction\": null}\n",
         "\"rawWave\": {\"loop\": 12}", "        \"count\": -1\n",
         "\"predictors\": [-32768, 0, 0, 0, 0, 0, 0, 32767, 2048, 2048, 2048, 2048, 2048, 2048, "
         "2048, 2048]"}) {
@@ -263,10 +266,11 @@ TEST(JsonExportTest, WaveOutcomesWrittenSkippedAndMissing) {
   const std::string doc = t.document({0, OffsetSource::None, true, 0, OffsetSource::Given}, wavs);
   for (const char* part :
        {"\"wav\": {\"file\": \"B000000_1.WAV\", \"samples\": 4096, \"rate\": 22050, "
-        "\"skipped\": null}",
+        "\"skipped\": null, \"unityNote\": 60, \"pitchFraction\": 0}",
         "\"wav\": {\"file\": null, \"samples\": null, \"rate\": null, \"skipped\": \"wave lies "
-        "outside the ROM\"}",
-        "\"skipped\": \"no outcome recorded for this wave table\"}", "\"rawWave\": {\"loop\": 1}",
+        "outside the ROM\", \"unityNote\": null, \"pitchFraction\": null}",
+        "\"skipped\": \"no outcome recorded for this wave table\", \"unityNote\": null, "
+        "\"pitchFraction\": null}", "\"rawWave\": {\"loop\": 1}",
         "\"wavFiles\": 1\n"}) {
     EXPECT_NE(doc.find(part), std::string::npos) << part;
   }

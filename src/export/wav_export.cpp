@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 
+#include "audio/pitch.h"
 #include "audio/samples.h"
 #include "util/endian.h"
 #include "util/fatal.h"
@@ -45,7 +46,6 @@ constexpr size_t kPiece = ByteSink::kMaxExtend;
 //   played), fraction 0, play count (0 endless).
 constexpr size_t kSamplerChunkHeader = 44;
 constexpr size_t kSamplerLoopSize = 24;
-constexpr int kDefaultUnityNote = 60;
 
 // "0x%06llX", with a minus sign for an offset before the file's start.
 std::string offsetText(int64_t offset) {
@@ -171,17 +171,12 @@ int64_t maxWavFrames(uint64_t trailingBytes) {
 
 std::vector<uint8_t> samplerChunk(const BankFile& bank, const WaveRef& ref, int64_t samples,
                                   const std::string& label, Reporter& report) {
-  // Unity note and fraction from the key map's base key and detune (cents):
-  // the pitch keyBase * 100 + detune cents, split into a note and the
+  // The note the sample sounds at when played at its own rate, and the
   // fraction of a semitone above it (0x80000000 is half a semitone).
-  int64_t cents = int64_t{kDefaultUnityNote} * 100;
-  if (const ALKeyMap* keyMap = bank.table.recordAt<ALKeyMap>(ref.keyMap)) {
-    cents = int64_t{keyMap->keyBase} * 100 + keyMap->detune;
-  }
-  cents = std::clamp<int64_t>(cents, 0, 127 * 100);
-  const uint32_t unityNote = static_cast<uint32_t>(cents / 100);
-  const uint32_t fraction =
-      static_cast<uint32_t>(std::llround(static_cast<double>(cents % 100) / 100.0 * 4294967296.0));
+  const SamplePitch pitch = samplePitch(bank.table.recordAt<ALKeyMap>(ref.keyMap));
+  const uint32_t unityNote = static_cast<uint32_t>(pitch.unityNote());
+  const uint32_t fraction = static_cast<uint32_t>(
+      std::llround(static_cast<double>(pitch.fractionCents()) / 100.0 * 4294967296.0));
   const int32_t rate = ref.outputRate;
   const uint32_t period =
       rate > 0 ? static_cast<uint32_t>(std::llround(1e9 / static_cast<double>(rate))) : 0;

@@ -68,8 +68,8 @@ int64_t maxWavFrames(uint64_t trailingBytes);
 constexpr size_t kMaxSamplerChunkBytes = 44 + 24;
 
 // The "smpl" chunk of a wave with `samples` samples: its loop (clipped to
-// the samples, with a warning naming `label`) and the root key of `keyMap`
-// (60 without one).
+// the samples, with a warning naming `label`) and the pitch the sample
+// sounds at through the key map of the sound that reached it (audio/pitch.h).
 std::vector<uint8_t> samplerChunk(const BankFile& bank, const WaveRef& ref, int64_t samples,
                                   const std::string& label, Reporter& report);
 

@@ -85,7 +85,7 @@ TEST(SamplerChunk, LoopAndRootKeyReadBackByLibsndfile) {
             "Warning: @000003.WAV: loop 10..999 reaches past its 40 samples; clipped to 10..39\n");
 
   SamplerFacts f = readWithLibsndfile(dir.file("A000000.WAV"));
-  EXPECT_EQ(f.note, "59");  // 60 lowered by half a semitone
+  EXPECT_EQ(f.note, "60");  // keyBase 60, detune -50: the sample sounds 60.50
   // sndfile-info prints 0x80000000 divided by the fraction field.
   EXPECT_EQ(f.fraction, "1.000000");  // the field is 0x80000000: half a semitone
   EXPECT_EQ(f.period, "62500");
@@ -95,13 +95,15 @@ TEST(SamplerChunk, LoopAndRootKeyReadBackByLibsndfile) {
   EXPECT_EQ(f.count, "0");  // endless
 
   f = readWithLibsndfile(dir.file("@000001.WAV"));
-  EXPECT_EQ(f.note, "72");
-  EXPECT_EQ(f.fraction, "1.666667");  // the field is 1288490189: 0.30 of a semitone
+  // keyBase 72, detune +30: the console plays it at its own rate for key
+  // 71.70, so that is the sample's pitch.
+  EXPECT_EQ(f.note, "71");
+  EXPECT_EQ(f.fraction, "0.714286");  // the field is 3006477107: 0.70 of a semitone
   std::vector<uint8_t> bytes = test::readFileBytes(dir.file("@000001.WAV"));
   const size_t smpl = bytes.size() - 68;  // one loop: 8 + 36 + 24 bytes
   ASSERT_EQ(std::string(bytes.begin() + static_cast<long>(smpl), bytes.begin() + static_cast<long>(smpl) + 4), "smpl");
   EXPECT_EQ(bytes[smpl + 24] | bytes[smpl + 25] << 8 | bytes[smpl + 26] << 16 | static_cast<uint32_t>(bytes[smpl + 27]) << 24,
-            1288490189u);
+            3006477107u);
   EXPECT_EQ(f.start, "8");
   EXPECT_EQ(f.end, "49");
   EXPECT_EQ(f.count, "3");

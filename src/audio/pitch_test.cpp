@@ -1,0 +1,45 @@
+#include "audio/pitch.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace zaft {
+namespace {
+
+// For every detune, the three forms of the pitch (cents, the smpl chunk's
+// note and fraction, the soundfont's root key and tunings) agree with the
+// console: key keyBase - detune / 100 plays the sample at its own rate, and
+// every key plays it at the console's ratio.
+TEST(SamplePitch, MatchesTheConsoleForEveryDetune) {
+  for (int keyBase : {0, 1, 60, 126, 127, 200}) {
+    for (int detune : {-128, -50, -1, 0, 1, 30, 127}) {
+      SCOPED_TRACE(std::to_string(keyBase) + " " + std::to_string(detune));
+      ALKeyMap km{0, 127, 0, 127, static_cast<uint8_t>(keyBase), static_cast<int8_t>(detune)};
+      const SamplePitch p = samplePitch(&km);
+      EXPECT_EQ(p.cents, keyBase * 100 - detune);
+      EXPECT_NEAR(consolePlaybackRatio(km, 0) * std::exp2(p.cents / 1200.0), 1.0, 1e-12);
+      if (p.cents >= 0 && p.cents < 12800) {
+        EXPECT_EQ(p.unityNote() * 100 + p.fractionCents(), p.cents);
+        EXPECT_GE(p.fractionCents(), 0);
+        EXPECT_LT(p.fractionCents(), 100);
+      }
+      EXPECT_GE(p.rootKey(), 0);
+      EXPECT_LE(p.rootKey(), 127);
+      EXPECT_GE(p.fineTune(), -49);
+      EXPECT_LE(p.fineTune(), 50);
+      for (int key = 0; key < 128; ++key) {
+        const double cents = (key - p.rootKey() + p.coarseTune()) * 100.0 + p.fineTune();
+        EXPECT_NEAR(std::exp2(cents / 1200.0), consolePlaybackRatio(km, key), 1e-9) << key;
+      }
+    }
+  }
+  // The worked case: keyBase 60 and detune +30 sound as note 59 and 0.70.
+  ALKeyMap km{0, 127, 0, 127, 60, 30};
+  EXPECT_EQ(samplePitch(&km).unityNote(), 59);
+  EXPECT_EQ(samplePitch(&km).fractionCents(), 70);
+  EXPECT_EQ(samplePitch(nullptr).cents, 6000);
+}
+
+}  // namespace
+}  // namespace zaft
