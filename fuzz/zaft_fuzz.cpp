@@ -1,6 +1,6 @@
 // libFuzzer target: arbitrary bytes as a ROM through a whole run (scan or
 // given offsets, walk, WAV writer, header writer) into a scratch folder.
-// The first byte picks the command line (offsets, /q, /l, /j, /g, /x); the
+// The first byte picks the command line (offsets, /q, /l, /j, /g, /x, /s); the
 // rest is the ROM.
 //
 // The process stays in the folder it was started from, so that crash inputs
@@ -75,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (mode & 16) args.insert(args.end(), {"/j", "bank.json"});
   if (mode & 32) args.push_back("/g");
   if (mode & 64) args.push_back("/x");
+  if (mode & 128) args.insert(args.end(), {"/s", "bank.sf2"});
   args.insert(args.end(), {"/d", (mode & 64) != 0 ? dir + "/all" : dir});
   args.push_back(rom);
   zaft::runZaft(args, sink, sink);

@@ -203,13 +203,15 @@ Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
           next.c_str());
     }
   }
-  if (const int j = findOption(args, "j"); j != 0 && j < last) {
-    const std::string& next = args[static_cast<size_t>(j + 1)];
-    if (next.size() > 2 && next[0] == '/') {
-      report.errf(
-          "Warning: /j takes no value that begins with \"/\" (%s); no JSON document is "
-          "written (name it inside the output folder, with /d for the folder)\n",
-          next.c_str());
+  for (const auto& [letter, what] : {std::pair{"j", "JSON document"}, std::pair{"s", "soundfont"}}) {
+    if (const int i = findOption(args, letter); i != 0 && i < last) {
+      const std::string& next = args[static_cast<size_t>(i + 1)];
+      if (next.size() > 2 && next[0] == '/') {
+        report.errf(
+            "Warning: /%s takes no value that begins with \"/\" (%s); no %s is written (name "
+            "it inside the output folder, with /d for the folder)\n",
+            letter, next.c_str(), what);
+      }
     }
   }
   if (optionText(args, "o", text) != 0) {
@@ -222,6 +224,7 @@ Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
   s.extractAll = findOption(args, "x") != 0;
   s.samplerChunk = findOption(args, "l") != 0;
   optionText(args, "j", s.jsonName);
+  optionText(args, "s", s.soundfontName);
   s.searchSampleBlock = findOption(args, "g") != 0;
   s.unlimitedOutput = findOption(args, "u") != 0;
   s.ctlGiven = optionInt(args, "c", s.ctlOffset) != 0;

@@ -30,6 +30,7 @@ struct Settings {
   bool extractAll = false;                 // /x
   bool samplerChunk = false;               // /l
   std::string jsonName;                    // /j; empty for none
+  std::string soundfontName;               // /s; empty for none
   bool searchSampleBlock = false;          // /g
   bool unlimitedOutput = false;            // /u: no limit on what the run writes
 };

@@ -13,6 +13,7 @@
 #include "export/header_export.h"
 #include "export/json_export.h"
 #include "export/output_plan.h"
+#include "export/sf2_export.h"
 #include "export/wav_export.h"
 #include "rom/rom_image.h"
 #include "util/fatal.h"
@@ -44,6 +45,7 @@ const char* const kUsageText =
     "  /l          Add loop points and root key to WAV files (a \"smpl\" chunk)\n"
     "  /j file     Also describe the bank file as a JSON document\n"
     "  /g          Search the ROM for the sample block when the guess does not fit\n"
+    "  /s file     Also write the instruments as a SoundFont 2 file\n"
     "  /u          No limit on what the run writes (default: 64 times the ROM's size, at least\n"
     "              512 MiB, and 100,000 files and folders)\n"
     "\n";
@@ -110,6 +112,7 @@ class Run {
   std::string writeHeader(const BankFile& bank, const PlannedFile& file);
   std::string writeJson(const BankFile& bank, const BankJob& job, const WavResult& wavs,
                         const PlannedFile& file);
+  std::string writeSoundFont(const BankFile& bank, const BankJob& job, const PlannedFile& file);
 
   const Settings& s_;
   const RomImage& rom_;
@@ -239,6 +242,36 @@ std::string Run::writeJson(const BankFile& bank, const BankJob& job, const WavRe
   return std::string();
 }
 
+std::string Run::writeSoundFont(const BankFile& bank, const BankJob& job,
+                                const PlannedFile& file) {
+  if (!job.samples) {
+    // Not a failure: the bank file has no samples to play, as it has no WAV files.
+    report_.errf("No soundfont for the bank file at 0x%06X: no .tbl offset given or found\n",
+                 static_cast<unsigned>(job.ctlOffset));
+    return std::string();
+  }
+  std::string failure;
+  if (file.refused()) {
+    failure = file.refusal;
+  } else if (std::unique_ptr<ByteSink> sink = files_.open(file.path); !sink) {
+    failure = formatText("Unable to write to soundfont file %s\n  %s\n", file.path.c_str(),
+                         files_.error().c_str());
+  } else {
+    SoundFontOptions options;
+    options.title = formatText("ZAFT: bank file at 0x%06X of %s", static_cast<unsigned>(job.ctlOffset),
+                               rom_.path().c_str());
+    options.rateRatio = s_.rateRatio;
+    if (!zaft::writeSoundFont(rom_, bank, job.tblOffset, options, *sink, report_)) {
+      failure = formatText("Soundfont file %s not written\n", file.path.c_str());
+    } else if (!sink->finish()) {
+      failure = formatText("Error while writing soundfont file %s: %s\n", file.path.c_str(),
+                           sink->error().c_str());
+    }
+  }
+  if (!failure.empty()) report_.err(failure);
+  return failure;
+}
+
 // The one path of a bank file: the walk, its WAV files, the fatal stop that
 // ended the walk (after the waves finished before it), the header and the
 // JSON document after a successful walk, the count.
@@ -247,8 +280,8 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
   outcome.records = bank.counters.structCount - 1;
   if (!bank.recognized) return;
   outcome.recognized = true;
-  const BankOutputs outputs =
-      plan_.planBankFile(job.folder, bank, job.samples, s_.headerName, s_.jsonName);
+  const BankOutputs outputs = plan_.planBankFile(job.folder, bank, job.samples, s_.headerName,
+                                                s_.jsonName, s_.soundfontName);
   // A name this bank file claimed but did not write is free for later ones.
   struct Unclaim {
     OutputPlan& plan;
@@ -258,6 +291,7 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
       if (done) return;
       plan.release(outputs.header);
       plan.release(outputs.json);
+      plan.release(outputs.soundfont);
     }
   } unclaim{plan_, outputs};
   WavResult wavs;
@@ -281,6 +315,10 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
     const std::string jsonFailure = writeJson(bank, job, wavs, outputs.json);
     outcome.jsonWritten = jsonFailure.empty();
     if (outcome.failure.empty()) outcome.failure = jsonFailure;
+  }
+  if (!s_.soundfontName.empty()) {
+    const std::string failure = writeSoundFont(bank, job, outputs.soundfont);
+    if (outcome.failure.empty()) outcome.failure = failure;
   }
   if (wavs.files != 0) report_.progressf("%d .wav files extracted\n", wavs.files);
 }

@@ -61,7 +61,8 @@ void OutputPlan::release(const PlannedFile& file) {
 
 BankOutputs OutputPlan::planBankFile(const std::string& folder, const BankFile& bank,
                                      bool withWaves, const std::string& headerName,
-                                     const std::string& jsonName) {
+                                     const std::string& jsonName,
+                                     const std::string& soundfontName) {
   BankOutputs outputs;
   const auto taken = [&](const std::string& name) {
     const std::string path = pathIn(folder, name);
@@ -110,6 +111,12 @@ BankOutputs OutputPlan::planBankFile(const std::string& folder, const BankFile& 
     outputs.json.name = jsonName;
     outputs.json.path = pathIn(folder, jsonName);
     claim(outputs.json);
+  }
+  if (!soundfontName.empty() && withWaves) {
+    outputs.soundfont.what = "soundfont file";
+    outputs.soundfont.name = soundfontName;
+    outputs.soundfont.path = pathIn(folder, soundfontName);
+    claim(outputs.soundfont);
   }
   return outputs;
 }

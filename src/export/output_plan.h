@@ -36,6 +36,7 @@ struct BankOutputs {
   std::vector<PlannedFile> waves;  // one per wave of the bank file, in walk order
   PlannedFile header;              // name empty: no header (the walk stopped)
   PlannedFile json;                // name empty: no JSON document
+  PlannedFile soundfont;           // name empty: no soundfont
 };
 
 class OutputPlan {
@@ -48,9 +49,11 @@ class OutputPlan {
 
   // The outputs of a bank file written into `folder`: WAV files when
   // `withWaves`; the header named `headerName` and the JSON document named
-  // `jsonName` (none when empty) unless the walk stopped early.
+  // `jsonName` and the soundfont named `soundfontName` (none when empty,
+  // and no soundfont without WAV files) unless the walk stopped early.
   BankOutputs planBankFile(const std::string& folder, const BankFile& bank, bool withWaves,
-                           const std::string& headerName, const std::string& jsonName);
+                           const std::string& headerName, const std::string& jsonName,
+                           const std::string& soundfontName = std::string());
 
   // The index of an /x run's documents.
   PlannedFile planIndex(const std::string& folder, const std::string& name);

@@ -1,0 +1,53 @@
+// The soundfont exporter: a walked bank file as a SoundFont 2 (RIFF "sfbk")
+// that plays each note as the console would.
+//
+//   - Presets: instrument i of bank b is preset bank b, program i (what a
+//     program change selects); a bank's percussion instrument is preset
+//     bank 128, program b. Names are the header's, made unique in the file.
+//   - Zones: for every (key, velocity) the console's binary search over the
+//     instrument's sounds picks one sound or none; each sound gets the
+//     rectangles of the pairs it is picked for, so no other zone sounds and
+//     the pairs the console leaves silent stay silent.
+//   - Pitch: root key, coarse and fine tune from the sample's pitch
+//     (audio/pitch.h), so key k plays the sample at the console's ratio.
+//   - Samples: each wave's PCM once, as the WAV files hold it, with one
+//     sample header per output rate it is played at; looped continuously
+//     over [start, end) when its loop's count is not 0 and start < end.
+//   - Envelope, attenuation (sampleVolume and the attack level), pan
+//     (samplePan), velocity as linear amplitude, and a pitch wheel of the
+//     instrument's bendRange. The instrument's own volume and pan are
+//     channel settings on the console: they are in the file's comment, not
+//     in the zones.
+//
+// File layout (little-endian): RIFF "sfbk" { LIST "INFO" { ifil isng INAM
+// ISFT ICMT }, LIST "sdta" { smpl }, LIST "pdta" { phdr pbag pmod pgen inst
+// ibag imod igen shdr } }; every list of records ends in a terminal record.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "bank/bank_file.h"
+#include "export/byte_sink.h"
+#include "rom/rom_image.h"
+#include "util/reporter.h"
+
+namespace zaft {
+
+struct SoundFontOptions {
+  std::string title;        // the INAM text
+  double rateRatio = 1.0;   // /a: each bank's output rate
+};
+
+// Writes the soundfont of `bank`, whose samples lie in the sample block at
+// `tblOffset`. False when it cannot be written as one RIFF file (past 4 GiB);
+// the reporter then has the reason.
+bool writeSoundFont(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+                    const SoundFontOptions& options, ByteSink& sink, Reporter& report);
+
+// The index in `inst.sounds` of the sound the console plays for (key,
+// velocity), or -1 when the note is silent. A null sound, or one without a
+// key map, matches nothing and sends the search on upwards.
+int consoleSoundFor(const StructTable& table, const ALInstrument& inst, int key, int velocity);
+
+}  // namespace zaft
