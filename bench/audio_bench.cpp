@@ -139,7 +139,8 @@ BENCHMARK(BM_DecodeRawWave)->Unit(benchmark::kMillisecond);
 
 void writeWaveBenchmark(benchmark::State& state, bool adpcm) {
   WaveSetup setup(adpcm);
-  zaft::FileTarget files;
+  zaft::OutputBudget unlimited;
+  zaft::FileTarget files(unlimited);
   zaft::NullReporter quiet;
   for (auto _ : state) {
     const zaft::WavResult result =

@@ -9,7 +9,12 @@
 #include <random>
 #include <vector>
 
+#include "bank/walk.h"
 #include "driver/run.h"
+#include "export/output_plan.h"
+#include "export/sf2_export.h"
+#include "export/wav_export.h"
+#include "rom/rom_image.h"
 #include "support/bank_builder.h"
 #include "support/rom_builder.h"
 #include "support/test_util.h"
@@ -30,7 +35,12 @@ struct Fixture {
     std::mt19937 rng(7);
     BankFileSpec design;
     design.envelopes.resize(8);
-    design.keyMaps.resize(16);
+    // Sound k of each instrument plays key 10 + k alone, so every wave
+    // sounds in the soundfont too.
+    for (int k = 0; k < 100; ++k) {
+      const uint8_t key = static_cast<uint8_t>(10 + k);
+      design.keyMaps.push_back({0, 127, key, key, key, 0});
+    }
     for (int b = 0; b < 16; ++b) design.books.push_back(simpleBook(4));
     const int waves = 1000;  // about 60 MiB of samples
     InstrumentSpec inst;
@@ -44,7 +54,7 @@ struct Fixture {
         wave.book = w % 16;
       }
       design.waves.push_back(wave);
-      design.sounds.push_back({w % 8, w % 16, w, 64, 127, 0});
+      design.sounds.push_back({w % 8, w % 100, w, 64, 127, 0});
       inst.sounds.push_back(w);
       if (inst.sounds.size() == 100) {
         design.instruments.push_back(inst);
@@ -86,6 +96,56 @@ void BM_WholeRun(benchmark::State& state) {
   std::fclose(sink);
 }
 BENCHMARK(BM_WholeRun)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The exporters alone on the walked bank file: every WAV file, and the
+// soundfont of the same waves (one file of the same PCM).
+struct Walked {
+  std::unique_ptr<zaft::RomImage> rom;
+  zaft::BankFile bank;
+};
+
+const Walked& walked() {
+  static const Walked w = [] {
+    Walked out;
+    out.rom = zaft::openRom(fixture().rom);
+    zaft::NullReporter quiet;
+    zaft::WalkLimits limits;
+    limits.samplesWritten = true;
+    out.bank = zaft::walkBankFile(*out.rom, kCtl, limits, quiet);
+    return out;
+  }();
+  return w;
+}
+
+void BM_ExportWaves(benchmark::State& state) {
+  const Walked& w = walked();
+  const std::string out = fixture().dir.file("waves");
+  std::filesystem::create_directories(out);
+  zaft::NullReporter quiet;
+  for (auto _ : state) {
+    zaft::OutputPlan plan(w.rom->identity());
+    const zaft::BankOutputs names = plan.planBankFile(out, w.bank, true, "CONTROL.H", "");
+    zaft::OutputBudget budget;
+    zaft::FileTarget files(budget);
+    zaft::exportWaves(*w.rom, w.bank, kTbl, names.waves, zaft::WavOptions{}, files, quiet);
+  }
+}
+BENCHMARK(BM_ExportWaves)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ExportSoundFont(benchmark::State& state) {
+  const Walked& w = walked();
+  const std::string path = fixture().dir.file("bank.sf2");
+  zaft::NullReporter quiet;
+  for (auto _ : state) {
+    zaft::OutputBudget budget;
+    zaft::FileTarget files(budget);
+    std::unique_ptr<zaft::ByteSink> sink = files.open(path);
+    zaft::writeSoundFont(*w.rom, w.bank, kTbl, zaft::SoundFontOptions{}, *sink, quiet);
+    sink->finish();
+  }
+  state.counters["sf2_MiB"] = static_cast<double>(std::filesystem::file_size(path)) / (1 << 20);
+}
+BENCHMARK(BM_ExportSoundFont)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The floor: read the ROM and write as many bytes as the rip wrote, in
 // 1 MiB pieces.
