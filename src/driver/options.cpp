@@ -222,6 +222,7 @@ Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
     s.headerName = text;
   }
   s.extractAll = findOption(args, "x") != 0;
+  s.extractSequences = findOption(args, "m") != 0;
   s.samplerChunk = findOption(args, "l") != 0;
   optionText(args, "j", s.jsonName);
   optionText(args, "s", s.soundfontName);

@@ -27,7 +27,8 @@ struct Settings {
   double rateRatio = 1.0;                  // /a
   std::string headerName = "CONTROL.H";    // /o, at most 127 characters
   std::string outputDir;                   // /d; empty for the current folder
-  bool extractAll = false;                 // /x
+  bool extractAll = false;                 // /x: every bank file and every sequence bank
+  bool extractSequences = false;           // /m: every sequence bank
   bool samplerChunk = false;               // /l
   std::string jsonName;                    // /j; empty for none
   std::string soundfontName;               // /s; empty for none

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "bank/offset_scan.h"
+#include "bank/sequence_bank.h"
 #include "bank/sample_block.h"
 #include "bank/sample_search.h"
 #include "bank/walk.h"
@@ -12,6 +13,7 @@
 #include "export/byte_sink.h"
 #include "export/header_export.h"
 #include "export/json_export.h"
+#include "export/midi_export.h"
 #include "export/output_plan.h"
 #include "export/sf2_export.h"
 #include "export/wav_export.h"
@@ -46,6 +48,7 @@ const char* const kUsageText =
     "  /j file     Also describe the bank file as a JSON document\n"
     "  /g          Search the ROM for the sample block when the guess does not fit\n"
     "  /s file     Also write the instruments as a SoundFont 2 file\n"
+    "  /m          Extract every sequence bank found, each into a folder SEQ_xxxxxx\n"
     "  /u          No limit on what the run writes (default: 64 times the ROM's size, at least\n"
     "              512 MiB, and 100,000 files and folders)\n"
     "\n";
@@ -94,7 +97,10 @@ class Run {
         files_(budget) {}
 
   int single(const BankJob& job);
-  int extractAll(const std::vector<BankJob>& jobs);
+  // /x and /m: every bank file of `jobs` and every sequence bank, each into
+  // a folder of its own, and the summary.
+  int extractAll(const std::vector<BankJob>& jobs, const std::vector<SequenceBank>& sequences,
+                 bool withBankFiles);
 
  private:
   WalkLimits limits(bool samples) const {
@@ -113,6 +119,7 @@ class Run {
   std::string writeJson(const BankFile& bank, const BankJob& job, const WavResult& wavs,
                         const PlannedFile& file);
   std::string writeSoundFont(const BankFile& bank, const BankJob& job, const PlannedFile& file);
+  void ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int& files);
 
   const Settings& s_;
   const RomImage& rom_;
@@ -332,10 +339,48 @@ int Run::single(const BankJob& given) {
   return outcome.failure.empty() ? 0 : 1;
 }
 
+// One sequence bank into its folder: a MIDI file per sequence, "%03d.mid"
+// by its index. A file that cannot be written ends the sequence bank.
+void Run::ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int& files) {
+  const std::string folder = OutputPlan::pathIn(s_.outputDir, done.folder);
+  makeFolder(folder, budget_);
+  const std::vector<PlannedFile> names = plan_.planSequences(folder, bank.sequences.size());
+  for (size_t k = 0; k < bank.sequences.size(); ++k) {
+    const SequenceEntry& entry = bank.sequences[k];
+    const PlannedFile& name = names[k];
+    const uint8_t* bytes = bank.bytesOf(rom_, entry);
+    const MidiSequence midi =
+        entry.standard ? standardMidi(bytes, entry.len) : compactToMidi(bytes, entry.len);
+    JsonSequenceEntry& info = done.sequences.emplace_back();
+    info.info = midi.info;
+    info.warnings = static_cast<int>(midi.problems.size());
+    for (const SequenceProblem& p : midi.problems) {
+      report_.errf("Warning: %s: track %d: %s at byte 0x%X of the sequence; the track ends there\n",
+                   name.path.c_str(), p.track, p.what.c_str(), static_cast<unsigned>(p.at));
+    }
+    if (name.refused()) {
+      report_.err(name.refusal);
+      if (done.status == "ok") done.status = "failed: " + oneLine(name.refusal);
+      continue;
+    }
+    std::unique_ptr<ByteSink> sink = files_.open(name.path);
+    if (!sink) {
+      fatal("Unable to write to MIDI file %s\n  %s\n", name.path.c_str(), files_.error().c_str());
+    }
+    sink->write(midi.file.data(), midi.file.size());
+    if (!sink->finish()) {
+      fatal("Error while writing MIDI file %s: %s\n", name.path.c_str(), sink->error().c_str());
+    }
+    info.file = done.folder + "/" + name.name;
+    ++files;
+  }
+}
+
 // /x: every bank file, each into a folder of its own. One bank file's
 // failure ends that bank file only. A bank file whose revision is not "B1"
 // is no failure (as in a single run): its line says so.
-int Run::extractAll(const std::vector<BankJob>& jobs) {
+int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<SequenceBank>& sequences,
+                    bool withBankFiles) {
   struct Done {
     BankJob job;
     BankOutcome outcome;
@@ -368,6 +413,26 @@ int Run::extractAll(const std::vector<BankJob>& jobs) {
     // The output limit ends the whole run, not only this bank file.
     if (budget_.exhausted()) break;
   }
+  std::vector<JsonSequenceBank> music;
+  std::vector<int> midiFiles;
+  for (const SequenceBank& bank : sequences) {
+    if (budget_.exhausted()) break;
+    JsonSequenceBank& m = music.emplace_back();
+    int& files = midiFiles.emplace_back(0);
+    m.offset = bank.offset;
+    m.folder = formatText("SEQ_%06X", static_cast<unsigned>(bank.offset));
+    m.status = "ok";
+    try {
+      ripSequenceBank(bank, m, files);
+    } catch (const std::exception& error) {
+      if (dynamic_cast<const FatalError*>(&error) != nullptr) {
+        report_.err(error.what());
+      } else {
+        report_.errf("\nAbnormal termination: %s\n", error.what());
+      }
+      m.status = "failed: " + oneLine(error.what());
+    }
+  }
 
   int failed = 0, unrecognized = 0, wavFiles = 0;
   report_.err("\nSummary:\n");
@@ -383,9 +448,24 @@ int Run::extractAll(const std::vector<BankJob>& jobs) {
     wavFiles += d.outcome.wavFiles;
   }
   const size_t ok = done.size() - static_cast<size_t>(failed + unrecognized);
-  report_.errf("%zu bank files: %zu ok, %d failed", done.size(), ok, failed);
-  if (unrecognized > 0) report_.errf(", %d unrecognized", unrecognized);
-  report_.errf("; %d .wav files in all\n", wavFiles);
+  int musicFailed = 0, midiTotal = 0;
+  for (size_t k = 0; k < music.size(); ++k) {
+    report_.errf("  %s  .seq 0x%06X  %zu sequences  %d .mid files  %s\n", music[k].folder.c_str(),
+                 static_cast<unsigned>(music[k].offset), sequences[k].sequences.size(), midiFiles[k],
+                 music[k].status.c_str());
+    if (music[k].status != "ok") ++musicFailed;
+    midiTotal += midiFiles[k];
+  }
+  if (withBankFiles) {
+    report_.errf("%zu bank files: %zu ok, %d failed", done.size(), ok, failed);
+    if (unrecognized > 0) report_.errf(", %d unrecognized", unrecognized);
+    report_.errf("; %d .wav files in all\n", wavFiles);
+  }
+  if (!music.empty() || !withBankFiles) {
+    report_.errf("%zu sequence banks: %zu ok, %d failed; %d .mid files in all\n", music.size(),
+                 music.size() - static_cast<size_t>(musicFailed), musicFailed, midiTotal);
+  }
+  failed += musicFailed;
 
   if (!s_.jsonName.empty()) {
     // The index of the bank files' documents, in the output folder.
@@ -414,7 +494,7 @@ int Run::extractAll(const std::vector<BankJob>& jobs) {
     }
     {
       JsonWriter json(*sink);
-      writeJsonIndex(jsonRunInfo(rom_), entries, json);
+      writeJsonIndex(jsonRunInfo(rom_), entries, music, json);
     }
     if (!sink->finish()) {
       report_.errf("Error while writing JSON file %s: %s\n", index.path.c_str(),
@@ -470,8 +550,11 @@ int runSequence(const std::vector<std::string>& args, FILE* out, Reporter& repor
   job.ctlOffset = s.ctlOffset;
   job.ctlSource = s.ctlGiven ? OffsetSource::Given : OffsetSource::Scanned;
   job.tblOffset = s.tblOffset;
+  // /m alone: the music only.
+  const bool bankFiles = !s.extractSequences || s.extractAll;
   std::vector<ScanCandidate> candidates;
-  if (!s.ctlGiven) {
+  std::vector<SequenceBank> sequences;
+  if (!s.ctlGiven && bankFiles) {
     candidates = scanForBankFiles(*rom, report).candidates;
     // The first candidate other than 0 is kept; so is the first sample block
     // found for any candidate, unless /t gave one (a block found at 0 stands
@@ -487,8 +570,14 @@ int runSequence(const std::vector<std::string>& args, FILE* out, Reporter& repor
     if (atZero && !s.extractAll) {
       report.err("\nA bank file may start at offset 0 (a raw .ctl dump?): rip it with /c 0");
     }
-    if (job.ctlOffset == 0 && (!s.extractAll || candidates.empty())) {
+    if (s.extractAll) sequences = scanForSequenceBanks(*rom, report);
+    if (job.ctlOffset == 0 && (!s.extractAll || (candidates.empty() && sequences.empty()))) {
       fatal("\nCouldn't find .ctl file... Exiting...\n");
+    }
+  } else if (s.extractAll || s.extractSequences) {
+    sequences = scanForSequenceBanks(*rom, report);
+    if (!bankFiles && sequences.empty()) {
+      fatal("No sequence bank found in %s\n", s.romPath.c_str());
     }
   }
   job.tblSource = s.tblGiven ? OffsetSource::Given
@@ -499,7 +588,8 @@ int runSequence(const std::vector<std::string>& args, FILE* out, Reporter& repor
   if (!s.outputDir.empty()) makeFolder(s.outputDir, budget);
 
   Run run(s, *rom, report, budget);
-  if (!s.extractAll) return run.single(job);
+  if (!s.extractAll && !s.extractSequences) return run.single(job);
+  if (!bankFiles) return run.extractAll({}, sequences, false);
 
   std::vector<BankJob> jobs;
   if (s.ctlGiven) candidates = {{s.ctlOffset, -1}};
@@ -518,7 +608,7 @@ int runSequence(const std::vector<std::string>& args, FILE* out, Reporter& repor
     }
     jobs.push_back(j);
   }
-  return run.extractAll(jobs);
+  return run.extractAll(jobs, sequences, true);
 }
 
 }  // namespace

@@ -255,8 +255,46 @@ void writeJsonDocument(const BankFile& bank, const JsonRunInfo& info, const Bank
   json.finish();
 }
 
+namespace {
+
+void writeSequence(int index, const JsonSequenceEntry& s, JsonWriter& json) {
+  const SequenceInfo& i = s.info;
+  json.beginObject();
+  json.key("index").number(index);
+  json.key("file");
+  s.file.empty() ? json.null() : json.string(s.file);
+  json.key("kind").string(i.standard ? "standard" : "compact");
+  json.key("length").number(i.length);
+  json.key("tracks").number(i.tracks);
+  json.key("division").number(i.division);
+  json.key("durationTicks").number(static_cast<int64_t>(i.durationTicks));
+  json.key("durationSeconds").decimal(i.durationSeconds, 3);
+  json.key("programs").beginArray(JsonWriter::Layout::Inline);
+  for (int p : i.programs) json.number(p);
+  json.endArray();
+  json.key("channels").beginArray(JsonWriter::Layout::Inline);
+  for (int c : i.channels) json.number(c);
+  json.endArray();
+  json.key("loops").beginArray(JsonWriter::Layout::Inline);
+  for (const SequenceLoop& l : i.loops) {
+    json.beginObject();
+    json.key("track").number(l.track);
+    json.key("number").number(l.number);
+    json.key("count");
+    l.count < 0 ? json.null() : json.number(l.count);
+    json.key("startTick").number(static_cast<int64_t>(l.startTick));
+    json.key("endTick").number(static_cast<int64_t>(l.endTick));
+    json.endObject();
+  }
+  json.endArray();
+  json.key("warnings").number(s.warnings);
+  json.endObject();
+}
+
+}  // namespace
+
 void writeJsonIndex(const JsonRunInfo& info, const std::vector<JsonIndexEntry>& banks,
-                    JsonWriter& json) {
+                    const std::vector<JsonSequenceBank>& sequenceBanks, JsonWriter& json) {
   json.beginObject();
   json.key("format").string("zaft-index");
   json.key("formatVersion").number(kFormatVersion);
@@ -273,6 +311,20 @@ void writeJsonIndex(const JsonRunInfo& info, const std::vector<JsonIndexEntry>& 
     json.key("status").string(bank.status);
     json.key("records").number(bank.records);
     json.key("wavFiles").number(bank.wavFiles);
+    json.endObject();
+  }
+  json.endArray();
+  json.key("sequenceBanks").beginArray();
+  for (const JsonSequenceBank& bank : sequenceBanks) {
+    json.beginObject();
+    json.key("offset").number(bank.offset);
+    json.key("folder").string(bank.folder);
+    json.key("status").string(bank.status);
+    json.key("sequences").beginArray();
+    for (size_t k = 0; k < bank.sequences.size(); ++k) {
+      writeSequence(static_cast<int>(k), bank.sequences[k], json);
+    }
+    json.endArray();
     json.endObject();
   }
   json.endArray();

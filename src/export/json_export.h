@@ -10,6 +10,7 @@
 
 #include "bank/bank_file.h"
 #include "export/json_writer.h"
+#include "export/midi_export.h"
 #include "export/wav_export.h"
 #include "rom/rom_image.h"
 
@@ -55,9 +56,22 @@ struct JsonIndexEntry {
   int32_t wavFiles = 0;
 };
 
-// The index of an /x run: the ROM and one element per bank file, in the
-// order given.
+// One sequence bank of the run, with what each of its sequences holds.
+struct JsonSequenceEntry {
+  std::string file;  // its MIDI file, relative to the index; empty when none was written
+  SequenceInfo info;
+  int warnings = 0;
+};
+struct JsonSequenceBank {
+  int64_t offset = 0;
+  std::string folder;
+  std::string status;  // "ok", or what went wrong
+  std::vector<JsonSequenceEntry> sequences;
+};
+
+// The index of an /x or /m run: the ROM, one element per bank file and one
+// per sequence bank, in the order given.
 void writeJsonIndex(const JsonRunInfo& info, const std::vector<JsonIndexEntry>& banks,
-                    JsonWriter& json);
+                    const std::vector<JsonSequenceBank>& sequenceBanks, JsonWriter& json);
 
 }  // namespace zaft

@@ -334,16 +334,31 @@ std::vector<JsonIndexEntry> twoBankFiles() {
           {0x9000, -1, "CTL_009000", "", "failed: Ran out of struct space (max 4096)", 4095, 0}};
 }
 
+std::vector<JsonSequenceBank> oneSequenceBank() {
+  JsonSequenceEntry song;
+  song.file = "SEQ_300000/000.mid";
+  song.info.length = 420;
+  song.info.tracks = 2;
+  song.info.division = 96;
+  song.info.durationTicks = 1920;
+  song.info.durationSeconds = 2.5;
+  song.info.programs = {0, 3};
+  song.info.channels = {0, 9};
+  song.info.loops = {{1, 0, 255, 96, 1824}, {0, 2, -1, 0, 0}};
+  song.warnings = 1;
+  return {{0x300000, "SEQ_300000", "ok", {song}}};
+}
+
 std::string indexOf(const JsonRunInfo& info) {
   MemorySink sink;
   {
     JsonWriter json(sink);
-    writeJsonIndex(info, twoBankFiles(), json);
+    writeJsonIndex(info, twoBankFiles(), oneSequenceBank(), json);
   }
   return sink.text();
 }
 
-TEST(JsonExportTest, IndexHasOneElementPerBankFile) {
+TEST(JsonExportTest, IndexHasOneElementPerBankFileAndSequenceBank) {
   EXPECT_EQ(indexOf({"game.n64", 8388608, ByteOrder::Reversed32}),
             "{\n"
             "  \"format\": \"zaft-index\",\n"
@@ -371,6 +386,31 @@ TEST(JsonExportTest, IndexHasOneElementPerBankFile) {
             "      \"status\": \"failed: Ran out of struct space (max 4096)\",\n"
             "      \"records\": 4095,\n"
             "      \"wavFiles\": 0\n"
+            "    }\n"
+            "  ],\n"
+            "  \"sequenceBanks\": [\n"
+            "    {\n"
+            "      \"offset\": 3145728,\n"
+            "      \"folder\": \"SEQ_300000\",\n"
+            "      \"status\": \"ok\",\n"
+            "      \"sequences\": [\n"
+            "        {\n"
+            "          \"index\": 0,\n"
+            "          \"file\": \"SEQ_300000/000.mid\",\n"
+            "          \"kind\": \"compact\",\n"
+            "          \"length\": 420,\n"
+            "          \"tracks\": 2,\n"
+            "          \"division\": 96,\n"
+            "          \"durationTicks\": 1920,\n"
+            "          \"durationSeconds\": 2.500,\n"
+            "          \"programs\": [0, 3],\n"
+            "          \"channels\": [0, 9],\n"
+            "          \"loops\": [{\"track\": 1, \"number\": 0, \"count\": 255, \"startTick\": 96, "
+            "\"endTick\": 1824}, {\"track\": 0, \"number\": 2, \"count\": null, \"startTick\": 0, "
+            "\"endTick\": 0}],\n"
+            "          \"warnings\": 1\n"
+            "        }\n"
+            "      ]\n"
             "    }\n"
             "  ]\n"
             "}\n");

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace zaft {
@@ -156,6 +158,14 @@ JsonWriter& JsonWriter::number(int64_t value) {
   char digits[24];
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
   put(std::string_view(digits, static_cast<size_t>(result.ptr - digits)));
+  return *this;
+}
+
+JsonWriter& JsonWriter::decimal(double value, int places) {
+  beforeValue();
+  char digits[64];
+  const int n = std::snprintf(digits, sizeof digits, "%.*f", places, std::isfinite(value) ? value : 0.0);
+  put(std::string_view(digits, static_cast<size_t>(std::clamp(n, 0, static_cast<int>(sizeof digits) - 1))));
   return *this;
 }
 

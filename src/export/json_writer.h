@@ -48,6 +48,8 @@ class JsonWriter {
   JsonWriter& key(std::string_view name);
 
   JsonWriter& number(int64_t value);
+  // A number with `places` digits after the point ("12.345").
+  JsonWriter& decimal(double value, int places);
   JsonWriter& string(std::string_view text);
   JsonWriter& boolean(bool value);
   JsonWriter& null();

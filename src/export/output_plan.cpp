@@ -121,6 +121,17 @@ BankOutputs OutputPlan::planBankFile(const std::string& folder, const BankFile& 
   return outputs;
 }
 
+std::vector<PlannedFile> OutputPlan::planSequences(const std::string& folder, size_t count) {
+  std::vector<PlannedFile> files(count);
+  for (size_t k = 0; k < count; ++k) {
+    files[k].what = "MIDI file";
+    files[k].name = formatText("%03zu.mid", k);
+    files[k].path = pathIn(folder, files[k].name);
+    claim(files[k]);
+  }
+  return files;
+}
+
 PlannedFile OutputPlan::planIndex(const std::string& folder, const std::string& name) {
   PlannedFile index;
   index.what = "JSON file";

@@ -55,6 +55,9 @@ class OutputPlan {
                            const std::string& headerName, const std::string& jsonName,
                            const std::string& soundfontName = std::string());
 
+  // A sequence bank's MIDI files in `folder`: "000.mid", "001.mid", ...
+  std::vector<PlannedFile> planSequences(const std::string& folder, size_t count);
+
   // The index of an /x run's documents.
   PlannedFile planIndex(const std::string& folder, const std::string& name);
 

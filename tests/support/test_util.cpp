@@ -124,4 +124,15 @@ RunResult runShell(const std::string& command) {
   return result;
 }
 
+bool haveCommand(const std::string& name) {
+  return runShell("command -v " + name + " >/dev/null 2>&1").status == 0;
+}
+
+std::string pythonWithMido() {
+  for (const char* python : {"python3", "/usr/bin/python3"}) {
+    if (runShell(std::string(python) + " -c 'import mido' >/dev/null 2>&1").status == 0) return python;
+  }
+  return std::string();
+}
+
 }  // namespace zaft::test

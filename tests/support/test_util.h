@@ -67,4 +67,12 @@ RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd
 // A command through /bin/sh; returns its exit status and standard output.
 RunResult runShell(const std::string& command);
 
+// Whether a command of that name is on the PATH.
+bool haveCommand(const std::string& name);
+
+// A Python that can import mido: "python3" on the PATH, else the system's
+// /usr/bin/python3 (where the python3-mido package puts it); empty when
+// neither can.
+std::string pythonWithMido();
+
 }  // namespace zaft::test
