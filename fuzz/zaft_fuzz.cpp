@@ -75,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (mode & 16) args.insert(args.end(), {"/j", "bank.json"});
   if (mode & 32) args.push_back("/g");
   if (mode & 64) args.push_back("/x");
+  if ((mode & 64) == 0 && (mode & 3) == 3) args.push_back("/m");  // the music alone
   if (mode & 128) args.insert(args.end(), {"/s", "bank.sf2"});
   args.insert(args.end(), {"/d", (mode & 64) != 0 ? dir + "/all" : dir});
   args.push_back(rom);

@@ -236,3 +236,55 @@ TEST_F(Sequences, ExtractAllIncludesThemAndTheIndexDescribesThem) {
 
 }  // namespace
 }  // namespace zaft
+
+namespace zaft {
+namespace {
+
+// Damaged sequences: each warns with the sequence and the byte, is still a
+// valid MIDI file holding what came before (every note closed), and the run
+// goes on with the others.
+TEST(DamagedSequences, WarnWriteWhatCameBeforeAndGoOn) {
+  const auto track = [](const std::vector<uint8_t>& bytes) {
+    std::vector<uint8_t> s;
+    for (int i = 0; i < 0x44; ++i) s.push_back(i == 3 ? 0x44 : i == 0x43 ? 48 : 0);
+    for (uint8_t b : bytes) s.push_back(b);
+    return s;
+  };
+  const std::vector<std::vector<uint8_t>> sequences = {
+      track({0x00, 0x90, 60, 100, 0x30, 0x10, 0x90, 62}),                    // past its length
+      track({0x00, 0x90, 60, 100, 0x30, 0x00, 0xFF, 0x07, 0x00}),            // unknown meta
+      track({0x00, 0x90, 60, 100, 0x30, 0x00, 0xFF, 0x2D, 1, 1, 0, 1, 0, 0}),  // jumps outside
+      track({0x00, 0x90, 60, 100, 0x30, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}),      // 5-byte number
+      track({0x00, 0x90, 60, 100, 0x30, 0xFE, 0x00, 0x01, 0x08}),            // into itself
+  };
+  test::RomBuilder rom(0x10000);
+  rom.put(0x2000, test::sequenceBank(sequences));
+  test::TempDir dir;
+  test::writeFile(dir.file("rom.z64"), rom.bytes());
+  const test::RunResult r = test::runBinary({"/q", "/m", "rom.z64"}, dir.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  const char* const warnings[] = {
+      "Warning: SEQ_002000/000.mid: track 0: it runs past the sequence's end at byte 0x4C of the "
+      "sequence; the track ends there\n",
+      "Warning: SEQ_002000/001.mid: track 0: an unknown meta event type 0x07 at byte 0x4A of the "
+      "sequence; the track ends there\n",
+      "Warning: SEQ_002000/002.mid: track 0: a loop end jumps back outside the track at byte 0x49 of "
+      "the sequence; the track ends there\n",
+      "Warning: SEQ_002000/003.mid: track 0: a variable-length number is longer than 4 bytes at byte "
+      "0x49 of the sequence; the track ends there\n",
+      "Warning: SEQ_002000/004.mid: track 0: a back-reference points into itself at byte 0x49 of the "
+      "sequence; the track ends there\n",
+  };
+  for (const char* w : warnings) EXPECT_NE(r.err.find(w), std::string::npos) << w << r.err;
+  EXPECT_NE(r.err.find("  SEQ_002000  .seq 0x002000  5 sequences  5 .mid files  ok\n"), std::string::npos);
+  // Each file: the one note with its note-off, then the end of its track.
+  const std::vector<uint8_t> expected = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 1, 0, 48,
+                                         'M', 'T', 'r', 'k', 0, 0, 0, 12, 0, 0x90, 60, 100,
+                                         0x30, 0x80, 60, 0x40, 0, 0xFF, 0x2F, 0};
+  for (int k = 0; k < 5; ++k) {
+    EXPECT_EQ(test::readFileBytes(dir.file("SEQ_002000/00" + std::to_string(k) + ".mid")), expected) << k;
+  }
+}
+
+}  // namespace
+}  // namespace zaft
