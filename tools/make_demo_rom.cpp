@@ -1,6 +1,6 @@
 // Writes the demo ROM: a 4 MiB cartridge image with two bank files of
-// synthesized instruments, for trying the tool out and listening to what it
-// rips. Usage: make_demo_rom OUTPUT.z64
+// synthesized instruments and a sequence bank of pieces for them, for trying
+// the tool out and listening to what it rips. Usage: make_demo_rom OUTPUT.z64
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -33,6 +33,10 @@ int main(int argc, char** argv) {
     for (const zaft::test::DemoWave& w : file.waves) {
       std::printf("  %-14s %5d Hz  %s\n", w.fileName.c_str(), w.sampleRate, w.what.c_str());
     }
+  }
+  std::printf("sequence bank: 0x%06zX, %zu sequences\n", demo.sequenceBankAt, demo.songs.size());
+  for (size_t i = 0; i < demo.songs.size(); ++i) {
+    std::printf("  %03zu.mid  %s\n", i, demo.songs[i].what.c_str());
   }
   return 0;
 }

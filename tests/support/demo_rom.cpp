@@ -9,6 +9,7 @@
 
 #include "audio/adpcm.h"
 #include "util/endian.h"
+#include "support/compact_encoder.h"
 #include "support/synth.h"
 #include "support/vadpcm_encoder.h"
 
@@ -20,6 +21,7 @@ namespace {
 // nowhere round.
 constexpr size_t kBankFile1At = 0x0E4A70;
 constexpr size_t kBankFile2At = 0x2A61C0;
+constexpr size_t kSequenceBankAt = 0x331B08;  // even, as the music scan requires
 constexpr size_t kHeaderSize = 0x40;
 constexpr size_t kBootEnd = 0x1000;  // header and boot code; the checksums cover 1 MiB after it
 constexpr size_t kChecksumSpan = 0x100000;
@@ -485,6 +487,89 @@ void mendFalseBankFiles(std::vector<uint8_t>& rom, const std::vector<std::pair<s
   }
 }
 
+// ---------------------------------------------------------------------------
+// The music
+
+using Song = std::vector<SongEvent>;
+
+SongEvent note(uint32_t tick, uint8_t channel, uint8_t key, uint8_t vel, uint32_t duration) {
+  return {SongEvent::Kind::Note, tick, static_cast<uint8_t>(0x90 | channel), key, vel, duration};
+}
+SongEvent control(uint32_t tick, uint8_t status, uint8_t a, uint8_t b = 0) {
+  return {SongEvent::Kind::Channel, tick, status, a, b};
+}
+SongEvent loopStart(uint32_t tick, uint8_t n) {
+  return {SongEvent::Kind::LoopStart, tick, 0, 0, 0, 0, 0, n};
+}
+SongEvent loopEnd(uint32_t tick, uint8_t n, uint8_t count) {
+  return {SongEvent::Kind::LoopEnd, tick, 0, 0, 0, 0, 0, n, count};
+}
+
+constexpr uint32_t kBeat = 96;  // ticks per quarter note
+constexpr uint8_t kStrings = 0, kBass = 1;  // programs of bank 0
+constexpr uint8_t kKick = 36, kSnare = 38, kHat = 42;
+
+// Channel 0 strings, 1 bass, 9 drums: every track sets its program, volume
+// and pan (a MIDI player starts them at its own), then plays `bars` bars
+// of four beats.
+CompactSong piece(const std::vector<uint8_t>& melody, const std::vector<uint8_t>& bassLine, int bars,
+                  uint8_t count, uint32_t tempo) {
+  CompactSong s;
+  s.division = kBeat;
+  const uint32_t start = kBeat;  // one beat of setup before the loop
+  const uint32_t end = start + static_cast<uint32_t>(bars) * 4 * kBeat;
+  s.endTick = end;
+  Song lead = {control(0, 0xC0, kStrings), control(0, 0xB0, 7, 110), control(0, 0xB0, 10, 56),
+               {SongEvent::Kind::Tempo, 0, 0, 0, 0, 0, tempo}, loopStart(start, 0)};
+  for (size_t i = 0; i < melody.size(); ++i) {
+    if (melody[i] != 0) lead.push_back(note(start + static_cast<uint32_t>(i) * kBeat / 2, 0, melody[i], 96, kBeat * 3 / 4));
+  }
+  lead.push_back(loopEnd(end, 0, count));
+  Song bass = {control(0, 0xC1, kBass), control(0, 0xB1, 7, 120), control(0, 0xB1, 10, 64), loopStart(start, 0)};
+  for (size_t i = 0; i < bassLine.size(); ++i) {
+    bass.push_back(note(start + static_cast<uint32_t>(i) * kBeat, 1, bassLine[i], 110, kBeat * 7 / 8));
+  }
+  bass.push_back(loopEnd(end, 0, count));
+  Song drums = {control(0, 0xB9, 7, 100), loopStart(start, 0)};
+  for (uint32_t b = 0; b < static_cast<uint32_t>(bars) * 4; ++b) {
+    const uint32_t t = start + b * kBeat;
+    drums.push_back(note(t, 9, b % 2 == 0 ? kKick : kSnare, b % 2 == 0 ? 120 : 100, kBeat / 2));
+    drums.push_back(note(t, 9, kHat, 70, kBeat / 4));
+    drums.push_back(note(t + kBeat / 2, 9, kHat, 50, kBeat / 4));
+  }
+  drums.push_back(loopEnd(end, 0, count));
+  s.tracks.resize(10);
+  s.tracks[0] = lead;
+  s.tracks[1] = bass;
+  s.tracks[9] = drums;
+  return s;
+}
+
+// A format-0 file: a slow arpeggio of the strings.
+std::vector<uint8_t> standardPiece() {
+  std::vector<uint8_t> events = {0x00, 0xC0, kStrings, 0x00, 0xB0, 7, 100};
+  const uint8_t keys[] = {48, 55, 60, 64, 67, 64, 60, 55};
+  for (uint8_t k : keys) events.insert(events.end(), {0x00, 0x90, k, 90, 0x60, 0x80, k, 64});
+  events.insert(events.end(), {0x00, 0xFF, 0x2F, 0x00});
+  std::vector<uint8_t> out = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, kBeat,
+                              'M', 'T', 'r', 'k', 0, 0, 0, static_cast<uint8_t>(events.size())};
+  out.insert(out.end(), events.begin(), events.end());
+  return out;
+}
+
+std::vector<uint8_t> demoMusic(std::vector<DemoSong>& songs) {
+  // C major, eighth notes; 0 is a rest. Phrases repeat, which the encoder
+  // turns into back-references.
+  const std::vector<uint8_t> tune = {64, 67, 72, 67, 64, 67, 72, 0,  65, 69, 72, 69, 65, 69, 72, 0,
+                                     64, 67, 72, 67, 64, 67, 72, 0,  62, 67, 71, 67, 62, 67, 71, 0};
+  const std::vector<uint8_t> walk = {36, 36, 43, 43, 41, 41, 48, 48, 36, 36, 43, 43, 43, 43, 38, 31};
+  const std::vector<uint8_t> calm = {60, 0, 64, 0, 67, 0, 64, 0, 57, 0, 60, 0, 64, 0, 60, 0};
+  const std::vector<uint8_t> calmBass = {36, 36, 36, 36, 33, 33, 33, 33};
+  songs = {{"a march, looped for ever"}, {"a calm piece, played twice"}, {"an arpeggio (a Standard MIDI File)", true}};
+  return sequenceBank({compactSequence(piece(tune, walk, 4, 0xFF /* for ever */, 450000)).bytes,
+                       compactSequence(piece(calm, calmBass, 2, 2, 700000)).bytes, standardPiece()});
+}
+
 }  // namespace
 
 DemoRom buildDemoRom() {
@@ -498,6 +583,10 @@ DemoRom buildDemoRom() {
   for (const DemoBankFile& f : demo.bankFiles) {
     reserved.emplace_back(f.ctlOffset, f.tblOffset + f.built.tbl.size());
   }
+  const std::vector<uint8_t> music = demoMusic(demo.songs);
+  std::copy(music.begin(), music.end(), rom.begin() + static_cast<std::ptrdiff_t>(kSequenceBankAt));
+  demo.sequenceBankAt = kSequenceBankAt;
+  reserved.emplace_back(kSequenceBankAt, kSequenceBankAt + music.size());
   Filler filler(0x2A7F0001u);
   filler.code(&rom[kHeaderSize], kBootEnd - kHeaderSize);
   size_t at = kBootEnd;

@@ -12,6 +12,7 @@
 //     the two sharing one key map.
 // Bank file 2: one bank at 32000 Hz whose only instrument is its percussion
 //   (instCount 0): a bell and a zap.
+// A sequence bank of three pieces for bank file 1's first bank.
 // Every ADPCM wave has its own book (2 or 4 predictors) fitted to it.
 //
 // The offset scan finds exactly the two bank files: no other 16-byte
@@ -58,9 +59,20 @@ struct DemoBankFile {
   std::vector<DemoWave> waves;       // in the order a run writes them
 };
 
+// The demo's music: a sequence bank of short pieces for bank file 1's
+// first bank (strings, bass and its drum kit), compacted by the test
+// support's encoder, with back-references and loops, and a Standard MIDI
+// File beside them.
+struct DemoSong {
+  std::string what;
+  bool standard = false;
+};
+
 struct DemoRom {
   std::vector<uint8_t> bytes;
   std::vector<DemoBankFile> bankFiles;
+  size_t sequenceBankAt = 0;
+  std::vector<DemoSong> songs;  // in the bank's order: 000.mid, 001.mid, ...
 };
 
 // Deterministic: every call gives the same bytes.

@@ -1,5 +1,8 @@
 #include "support/demo_rom.h"
 
+#include "bank/sequence_bank.h"
+#include "export/midi_export.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -220,6 +223,35 @@ TEST(DemoRom, ARunWithoutOffsetsRipsBankFileOneExactly) {
     EXPECT_EQ(samples, w.expected);
   }
   EXPECT_TRUE(fileExists(dir.file("CONTROL.H")));
+}
+
+}  // namespace
+}  // namespace zaft::test
+
+namespace zaft::test {
+namespace {
+
+// The one sequence bank the music scan finds: its pieces read to their ends
+// and loop as described.
+TEST(DemoRom, MusicIsFoundAndReadsCleanly) {
+  const DemoRom demo = buildDemoRom();
+  const RomImage rom(demo.bytes);
+  NullReporter quiet;
+  const std::vector<SequenceBank> found = scanForSequenceBanks(rom, quiet);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].offset, static_cast<int64_t>(demo.sequenceBankAt));
+  ASSERT_EQ(found[0].sequences.size(), demo.songs.size());
+  const int loopCounts[] = {255, 2};
+  for (size_t k = 0; k < demo.songs.size(); ++k) {
+    const SequenceEntry& e = found[0].sequences[k];
+    EXPECT_EQ(e.standard, demo.songs[k].standard);
+    if (e.standard) continue;
+    const MidiSequence midi = compactToMidi(found[0].bytesOf(rom, e), e.len);
+    EXPECT_TRUE(midi.problems.empty()) << demo.songs[k].what;
+    EXPECT_EQ(midi.info.tracks, 3);
+    ASSERT_EQ(midi.info.loops.size(), 3u);
+    for (const SequenceLoop& l : midi.info.loops) EXPECT_EQ(l.count, loopCounts[k]);
+  }
 }
 
 }  // namespace
