@@ -15,6 +15,9 @@
 #include <vector>
 
 #include "bank/offset_scan.h"
+#include "bank/sequence_bank.h"
+#include "export/midi_export.h"
+#include "support/compact_encoder.h"
 #include "rom/rom_image.h"
 #include "support/demo_rom.h"
 #include "util/reporter.h"
@@ -115,5 +118,40 @@ void BM_ScanMemoryPass(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kScanRomSize));
 }
 BENCHMARK(BM_ScanMemoryPass)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The music scan over the same ROM (the demo ROM's sequence bank in each
+// of its three copies): every even offset, beside the bank-file scan above.
+void BM_ScanSequenceBanks(benchmark::State& state) {
+  zaft::RomImage rom(scanRom().bytes);
+  zaft::NullReporter quiet;
+  size_t found = 0;
+  for (auto _ : state) found = zaft::scanForSequenceBanks(rom, quiet).size();
+  if (found != 3) state.SkipWithError("the scan did not find the three sequence banks");
+}
+BENCHMARK(BM_ScanSequenceBanks)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Converting 1 MB of compact sequences: a 64 KiB song sixteen times.
+void BM_CompactToMidi(benchmark::State& state) {
+  zaft::test::CompactSong song;
+  std::mt19937 rng(17);
+  for (int t = 0; t < 8; ++t) {
+    zaft::test::SongTrack track;
+    for (uint32_t k = 0; k < 3000; ++k) {
+      track.push_back({zaft::test::SongEvent::Kind::Note, 24 * k, static_cast<uint8_t>(0x90 | t),
+                       static_cast<uint8_t>(36 + rng() % 48), static_cast<uint8_t>(40 + rng() % 80),
+                       static_cast<uint32_t>(12 + rng() % 200)});
+    }
+    song.tracks.push_back(track);
+  }
+  const std::vector<uint8_t> bytes = zaft::test::compactSequence(song).bytes;
+  const int copies = static_cast<int>((1 << 20) / bytes.size()) + 1;
+  for (auto _ : state) {
+    for (int c = 0; c < copies; ++c) {
+      benchmark::DoNotOptimize(zaft::compactToMidi(bytes.data(), static_cast<int64_t>(bytes.size())));
+    }
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * copies * static_cast<int64_t>(bytes.size()));
+}
+BENCHMARK(BM_CompactToMidi)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "bank/compact_sequence.h"
 #include "util/endian.h"
@@ -64,15 +67,35 @@ std::vector<SequenceBank> scanForSequenceBanks(const RomImage& rom, Reporter& re
   const uint8_t* data = rom.data();
   const int64_t size = rom.size();
   std::vector<SequenceBank> found;
-  // Nearly every byte fails the first test: memchr finds the candidates.
-  for (int64_t at = 0; at + 1 < size;) {
-    const void* s = std::memchr(data + at, 'S', static_cast<size_t>(size - 1 - at));
-    if (s == nullptr) break;
-    const int64_t pos = static_cast<const uint8_t*>(s) - data;
-    at = pos + 1;
-    if (pos % 2 != 0 || data[pos + 1] != '1') continue;
-    if (std::optional<SequenceBank> bank = readSequenceBank(rom, pos)) found.push_back(*bank);
+  // Nearly every position fails the first test: "S1" is looked for four
+  // even positions at a time, each 16-bit unit of a little-endian word
+  // compared at once.
+  constexpr uint64_t kUnits = 0x0001000100010001;
+  constexpr uint64_t kHigh = 0x8000800080008000;
+  constexpr uint64_t kS1 = 0x3153 * kUnits;  // 'S' then '1', little-endian
+  const auto check = [&](int64_t pos) {
+    if (data[pos] == 'S' && data[pos + 1] == '1') {
+      if (std::optional<SequenceBank> bank = readSequenceBank(rom, pos)) found.push_back(*bank);
+    }
+  };
+  int64_t pos = 0;
+#if defined(__SSE2__)
+  // 32 bytes, 16 even positions, a compare of 16-bit units at a time.
+  const __m128i s1 = _mm_set1_epi16(0x3153);
+  for (; pos + 32 <= size; pos += 32) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos + 16));
+    const __m128i hit = _mm_or_si128(_mm_cmpeq_epi16(a, s1), _mm_cmpeq_epi16(b, s1));
+    if (_mm_movemask_epi8(hit) == 0) continue;
+    for (int64_t k = 0; k < 32; k += 2) check(pos + k);
   }
+#endif
+  for (; pos + 8 <= size; pos += 8) {
+    const uint64_t x = loadLE64(data + pos) ^ kS1;
+    if (((x - kUnits) & ~x & kHigh) == 0) continue;  // no unit is "S1"
+    for (int64_t k = 0; k < 8; k += 2) check(pos + k);
+  }
+  for (; pos + 2 <= size; pos += 2) check(pos);
   // Of overlapping look-alikes, the most sequences win, then the lower offset.
   std::vector<size_t> order(found.size());
   for (size_t i = 0; i < order.size(); ++i) order[i] = i;

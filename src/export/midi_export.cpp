@@ -39,18 +39,23 @@ void putBE32(std::vector<uint8_t>& out, uint32_t v) {
   for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
 }
 
-// One event of a standard track, before the delta times.
+// One event of a standard track, before the delta times: at most a
+// marker's bytes, held in place.
 struct TimedEvent {
+  static constexpr size_t kMaxBytes = 24;
+  TimedEvent(uint64_t at, int order, std::initializer_list<uint8_t> b) : tick(at), rank(order) {
+    for (uint8_t v : b) bytes[size++] = v;
+  }
   uint64_t tick;
   int rank;  // note-offs (0) before everything else (1) at a tick
-  std::vector<uint8_t> bytes;
+  uint8_t size = 0;
+  uint8_t bytes[kMaxBytes] = {};
 };
 
 void marker(std::vector<TimedEvent>& out, uint64_t tick, const std::string& text) {
-  std::vector<uint8_t> bytes = {0xFF, 0x06};
-  putVarLen(bytes, text.size());
-  bytes.insert(bytes.end(), text.begin(), text.end());
-  out.push_back({tick, 1, std::move(bytes)});
+  TimedEvent& e = out.emplace_back(tick, 1, std::initializer_list<uint8_t>{0xFF, 0x06,
+                                                                          static_cast<uint8_t>(text.size())});
+  for (char c : text) e.bytes[e.size++] = static_cast<uint8_t>(c);
 }
 
 // Seconds at the tempo changes (tick, microseconds per quarter).
@@ -107,6 +112,7 @@ std::vector<TimedEvent> convertTrack(const CompactTrack& track, int index, Seque
 
   const uint8_t controller = static_cast<uint8_t>(0xB0 | channel);
   std::vector<TimedEvent> out;
+  out.reserve(events.size() * 2 + 1);
   uint64_t end = 0;
   for (size_t i = 0; i < events.size(); ++i) {
     const SeqEvent& e = events[i];
@@ -115,32 +121,40 @@ std::vector<TimedEvent> convertTrack(const CompactTrack& track, int index, Seque
       case SeqEvent::Kind::Channel: {
         info.channels.insert(e.status & 0x0F);
         if ((e.status & 0xF0) == 0xC0) info.programs.insert(e.data[0]);
-        std::vector<uint8_t> bytes = {e.status, e.data[0]};
-        if (e.dataBytes() == 2) bytes.push_back(e.data[1]);
-        out.push_back({e.tick, 1, std::move(bytes)});
+        if (e.dataBytes() == 2) {
+          out.emplace_back(e.tick, 1, std::initializer_list<uint8_t>{e.status, e.data[0], e.data[1]});
+        } else {
+          out.emplace_back(e.tick, 1, std::initializer_list<uint8_t>{e.status, e.data[0]});
+        }
         if ((e.status & 0xF0) == 0x90) {
           const uint64_t off = e.tick + e.duration;
-          out.push_back({off, 0, {static_cast<uint8_t>(0x80 | (e.status & 0x0F)), e.data[0], kNoteOffVelocity}});
+          out.emplace_back(off, 0, std::initializer_list<uint8_t>{static_cast<uint8_t>(0x80 | (e.status & 0x0F)),
+                                                                  e.data[0], kNoteOffVelocity});
           end = std::max(end, off);
         }
         break;
       }
       case SeqEvent::Kind::Tempo:
         tempi.emplace(e.tick, e.tempo);
-        out.push_back({e.tick, 1, {0xFF, 0x51, 0x03, static_cast<uint8_t>(e.tempo >> 16),
-                                   static_cast<uint8_t>(e.tempo >> 8), static_cast<uint8_t>(e.tempo)}});
+        out.emplace_back(e.tick, 1, std::initializer_list<uint8_t>{0xFF, 0x51, 0x03, static_cast<uint8_t>(e.tempo >> 16),
+                                                                   static_cast<uint8_t>(e.tempo >> 8),
+                                                                   static_cast<uint8_t>(e.tempo)});
         break;
       case SeqEvent::Kind::LoopStart:
-        out.push_back({e.tick, 1, {controller, kLoopStartController, static_cast<uint8_t>(e.loopNumber & 0x7F)}});
+        out.emplace_back(e.tick, 1, std::initializer_list<uint8_t>{controller, kLoopStartController,
+                                                                   static_cast<uint8_t>(e.loopNumber & 0x7F)});
         if (countOf[i] >= 0) {
           const int count = countOf[i];
-          out.push_back({e.tick, 1, count < 128 ? std::vector<uint8_t>{controller, kLoopCountController, static_cast<uint8_t>(count)}
-                                                : std::vector<uint8_t>{controller, kLoopCountHighController, static_cast<uint8_t>(count - 128)}});
+          out.emplace_back(e.tick, 1,
+                           std::initializer_list<uint8_t>{
+                               controller, count < 128 ? kLoopCountController : kLoopCountHighController,
+                               static_cast<uint8_t>(count < 128 ? count : count - 128)});
         }
         marker(out, e.tick, "loop start");
         break;
       case SeqEvent::Kind::LoopEnd:
-        out.push_back({e.tick, 1, {controller, kLoopEndController, static_cast<uint8_t>(std::max(numberOf[i], 0) & 0x7F)}});
+        out.emplace_back(e.tick, 1, std::initializer_list<uint8_t>{controller, kLoopEndController,
+                                                                   static_cast<uint8_t>(std::max(numberOf[i], 0) & 0x7F)});
         marker(out, e.tick, e.loopCount == kLoopForEver ? std::string("loop end, for ever")
                                                         : "loop end x " + std::to_string(e.loopCount));
         break;
@@ -151,7 +165,7 @@ std::vector<TimedEvent> convertTrack(const CompactTrack& track, int index, Seque
   std::stable_sort(out.begin(), out.end(), [](const TimedEvent& a, const TimedEvent& b) {
     return a.tick != b.tick ? a.tick < b.tick : a.rank < b.rank;
   });
-  out.push_back({end, 1, {0xFF, 0x2F, 0x00}});
+  out.emplace_back(end, 1, std::initializer_list<uint8_t>{0xFF, 0x2F, 0x00});
   info.durationTicks = std::max(info.durationTicks, end);
   return out;
 }
@@ -162,7 +176,7 @@ std::vector<uint8_t> trackChunk(const std::vector<TimedEvent>& events) {
   for (const TimedEvent& e : events) {
     putVarLen(body, e.tick - at);
     at = e.tick;
-    body.insert(body.end(), e.bytes.begin(), e.bytes.end());
+    body.insert(body.end(), e.bytes, e.bytes + e.size);
   }
   std::vector<uint8_t> chunk = {'M', 'T', 'r', 'k'};
   putBE32(chunk, static_cast<uint32_t>(body.size()));
