@@ -1,6 +1,7 @@
 #include "audio/adpcm.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace zaft {
 
@@ -59,5 +60,162 @@ void decodeAdpcmHalfFrame(AdpcmHistory& history, const uint8_t* residuals,
   }
   for (int i = 0; i < 8; ++i) out[i] = history.h[i] = y[i];
 }
+
+}  // namespace zaft
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "util/endian.h"
+
+namespace zaft {
+
+namespace {
+
+// |history| <= 32768 and |residual| <= 8 * 2^scale: the largest scale at
+// which every row's sum of |coefficient| times those stays below 2^31.
+int largestExactScale(const int16_t (&m)[8][10]) {
+  int best = -1;
+  for (int s = 0; s <= kAdpcmMaxScale; ++s) {
+    bool exact = true;
+    for (int i = 0; i < 8 && exact; ++i) {
+      int64_t sum = (std::abs(int64_t{m[i][0]}) + std::abs(int64_t{m[i][1]})) * 32768;
+      for (int k = 0; k < 8; ++k) sum += std::abs(int64_t{m[i][2 + k]}) * (int64_t{8} << s);
+      exact = sum < (int64_t{1} << 31);
+    }
+    if (!exact) break;
+    best = s;
+  }
+  return best;
+}
+
+}  // namespace
+
+AdpcmKernel::AdpcmKernel(const int16_t* coefficients, int32_t predictors) {
+  for (int p = 0; p < kMaxIndexedPredictors; ++p) {
+    Predictor& out = predictors_[p];
+    out.held = p < predictors && coefficients != nullptr;
+    if (out.held) std::copy(coefficients + 16 * p, coefficients + 16 * p + 16, out.c);
+    int16_t m[8][10] = {};
+    for (int i = 0; i < 8; ++i) {
+      m[i][0] = out.c[i];
+      m[i][1] = out.c[8 + i];
+      for (int k = 0; k < i; ++k) m[i][2 + k] = out.c[7 + i - k];
+      m[i][2 + i] = 1 << kFractionBits;
+    }
+    for (int j = 0; j < 5; ++j) {
+      for (int i = 0; i < 8; ++i) {
+        out.pairs[j][i / 4][2 * (i % 4)] = m[i][2 * j];
+        out.pairs[j][i / 4][2 * (i % 4) + 1] = m[i][2 * j + 1];
+      }
+    }
+    out.maxScale = largestExactScale(m);
+  }
+}
+
+void AdpcmKernel::decodeScalar(AdpcmHistory& history, const uint8_t* frames, size_t count,
+                               uint8_t* out, int32_t& missing) const {
+  for (size_t f = 0; f < count; ++f, frames += kAdpcmFrameBytes, out += 32) {
+    const uint8_t header = frames[0];
+    const Predictor& p = predictors_[header & 0x0F];
+    if (!p.held && missing < 0) missing = header & 0x0F;
+    const uint8_t scale = static_cast<uint8_t>(std::min(header >> 4, kAdpcmMaxScale));
+    int16_t samples[kAdpcmFrameSamples];
+    decodeAdpcmHalfFrame(history, frames + 1, p.c, scale, samples);
+    decodeAdpcmHalfFrame(history, frames + 5, p.c, scale, samples + 8);
+    for (size_t i = 0; i < kAdpcmFrameSamples; ++i) {
+      storeLE16(out + 2 * i, static_cast<uint16_t>(samples[i]));
+    }
+  }
+}
+
+#if defined(__SSE2__)
+
+bool AdpcmKernel::vectorised() { return true; }
+
+namespace {
+
+// The 8 residuals of 4 bytes, high nibble first, times 2^scale, as 16-bit
+// lanes: each byte in two lanes, masked to its nibble and moved to the top
+// of its lane, then shifted down arithmetically by 12 - scale.
+inline __m128i residuals(const uint8_t* bytes, __m128i shift) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i v = _mm_cvtsi32_si128(static_cast<int>(loadLE32(bytes)));
+  v = _mm_unpacklo_epi8(v, v);
+  v = _mm_unpacklo_epi8(v, zero);
+  v = _mm_and_si128(v, _mm_set1_epi32(0x000F00F0));
+  v = _mm_mullo_epi16(v, _mm_set1_epi32(0x10000100));
+  return _mm_sra_epi16(v, shift);
+}
+
+// One half frame: `h` holds the previous two samples as the pair of every
+// 32-bit lane; the result's last lane is the next half's.
+inline __m128i halfFrame(const int16_t (&pairs)[5][2][8], __m128i x, __m128i h) {
+  const __m128i* p = reinterpret_cast<const __m128i*>(pairs);
+  __m128i lo = _mm_madd_epi16(_mm_shuffle_epi32(x, 0x00), p[2]);
+  __m128i hi = _mm_madd_epi16(_mm_shuffle_epi32(x, 0x00), p[3]);
+  lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_shuffle_epi32(x, 0x55), p[4]));
+  hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_shuffle_epi32(x, 0x55), p[5]));
+  lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_shuffle_epi32(x, 0xAA), p[6]));
+  hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_shuffle_epi32(x, 0xAA), p[7]));
+  lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_shuffle_epi32(x, 0xFF), p[8]));
+  hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_shuffle_epi32(x, 0xFF), p[9]));
+  lo = _mm_add_epi32(lo, _mm_madd_epi16(h, p[0]));
+  hi = _mm_add_epi32(hi, _mm_madd_epi16(h, p[1]));
+  return _mm_packs_epi32(_mm_srai_epi32(lo, kFractionBits), _mm_srai_epi32(hi, kFractionBits));
+}
+
+}  // namespace
+
+void AdpcmKernel::decode(AdpcmHistory& history, const uint8_t* frames, size_t count, uint8_t* out,
+                         int32_t& missing) const {
+  __m128i h = _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(history.h[6]) |
+                                                  static_cast<uint32_t>(static_cast<uint16_t>(history.h[7])) << 16));
+  bool scalarLast = false;
+  for (size_t f = 0; f < count; ++f, frames += kAdpcmFrameBytes, out += 32) {
+    const uint8_t header = frames[0];
+    const Predictor& p = predictors_[header & 0x0F];
+    if (!p.held && missing < 0) missing = header & 0x0F;
+    const int scale = std::min(header >> 4, kAdpcmMaxScale);
+    if (scale > p.maxScale) {
+      // The exact 64-bit path, from and back to the vector history.
+      if (!scalarLast) {
+        const int32_t pair = _mm_cvtsi128_si32(h);
+        history.h[6] = static_cast<int16_t>(pair & 0xFFFF);
+        history.h[7] = static_cast<int16_t>(static_cast<uint32_t>(pair) >> 16);
+      }
+      decodeScalar(history, frames, 1, out, missing);
+      h = _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(history.h[6]) |
+                                              static_cast<uint32_t>(static_cast<uint16_t>(history.h[7])) << 16));
+      scalarLast = true;
+      continue;
+    }
+    scalarLast = false;
+    const __m128i shift = _mm_cvtsi32_si128(12 - scale);
+    const __m128i first = halfFrame(p.pairs, residuals(frames + 1, shift), h);
+    const __m128i second = halfFrame(p.pairs, residuals(frames + 5, shift), _mm_shuffle_epi32(first, 0xFF));
+    h = _mm_shuffle_epi32(second, 0xFF);
+    // x86 is little-endian: the lanes are stored as the file wants them.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), second);
+  }
+  if (!scalarLast) {
+    const int32_t pair = _mm_cvtsi128_si32(h);
+    history.h[6] = static_cast<int16_t>(pair & 0xFFFF);
+    history.h[7] = static_cast<int16_t>(static_cast<uint32_t>(pair) >> 16);
+  }
+}
+
+#else
+
+bool AdpcmKernel::vectorised() { return false; }
+
+void AdpcmKernel::decode(AdpcmHistory& history, const uint8_t* frames, size_t count, uint8_t* out,
+                         int32_t& missing) const {
+  decodeScalar(history, frames, count, out, missing);
+}
+
+#endif
 
 }  // namespace zaft

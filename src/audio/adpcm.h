@@ -24,4 +24,51 @@ struct AdpcmHistory {
 void decodeAdpcmHalfFrame(AdpcmHistory& history, const uint8_t* residuals,
                           const int16_t* predictor, uint8_t scale, int16_t out[8]);
 
+// The decoder of whole frames for one book, vectorised where that is exact.
+//
+// Each half frame's 8 samples are a fixed linear map of the previous two
+// samples and the 8 scaled residuals: row i of the predictor's 8 x 10 matrix
+// M holds c[i] and c[8 + i] for the history, c[7 + i - k] for residual
+// k < i, 2048 for residual i and 0 after it. With 16-bit multiply-adds into
+// 32-bit lanes, the floor shift and a saturating pack, a half frame takes a
+// handful of instructions, and only the history part waits on the half
+// before it. The lanes are exact when no sum can leave 32 bits: with
+// |history| <= 32768 and |residual| <= 8 * 2^scale, every row's sum of
+// |M| times those bounds must stay below 2^31. That is decided once per
+// predictor, as the largest scale it holds for; a frame of a larger scale
+// takes the exact 64-bit path (decodeAdpcmHalfFrame). Every result is the
+// same as that path's, bit for bit.
+class AdpcmKernel {
+ public:
+  // The book's stored predictors; an index it does not hold decodes with
+  // zero coefficients.
+  AdpcmKernel(const int16_t* coefficients, int32_t predictors);
+
+  // Decodes `count` frames of 9 bytes into 16 samples each, as 16-bit
+  // little-endian values at `out`, carrying `history` (its h[6] and h[7]).
+  // `missing` gets the first predictor index the book does not hold, when
+  // it is still -1.
+  void decode(AdpcmHistory& history, const uint8_t* frames, size_t count, uint8_t* out,
+              int32_t& missing) const;
+
+  // The largest scale predictor p's 32-bit lanes are exact for; -1 for none.
+  int maxExactScale(int p) const { return predictors_[static_cast<size_t>(p & 15)].maxScale; }
+  // Whether this build decodes with vectors at all (x86-64: SSE2).
+  static bool vectorised();
+  // The exact 64-bit path alone, for comparing.
+  void decodeScalar(AdpcmHistory& history, const uint8_t* frames, size_t count, uint8_t* out,
+                    int32_t& missing) const;
+
+ private:
+  struct Predictor {
+    int16_t c[16] = {};
+    // Column pairs of M, for outputs 0-3 and 4-7: pair 0 the history (c[i],
+    // c[8 + i]), pairs 1-4 residuals (2j, 2j + 1).
+    alignas(16) int16_t pairs[5][2][8] = {};
+    int maxScale = -1;
+    bool held = false;  // the book holds it
+  };
+  Predictor predictors_[kMaxIndexedPredictors];
+};
+
 }  // namespace zaft

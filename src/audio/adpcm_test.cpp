@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <random>
 #include <vector>
 
 namespace zaft {
@@ -128,6 +130,77 @@ TEST(AdpcmFrameHeader, FiftyTwoValuesPass) {
   EXPECT_EQ(passing, 52);
   for (uint8_t h : {0x00, 0x03, 0x13, 0xC3}) EXPECT_TRUE(isAdpcmFrameHeader(h)) << int(h);
   for (uint8_t h : {0x04, 0x08, 0x0C, 0xD0, 0xFF}) EXPECT_FALSE(isAdpcmFrameHeader(h)) << int(h);
+}
+
+}  // namespace
+}  // namespace zaft
+
+namespace zaft {
+namespace {
+
+// The vectorised kernel against the exact 64-bit path: books with
+// coefficients over the whole 16-bit range (so that some predictors and
+// scales must fall back) and realistic ones, random frames of every header
+// (scales past 12, predictors the book does not hold), random histories,
+// saturation included: every sample, the history after, the missing index.
+TEST(AdpcmKernel, MatchesTheScalarPathBitForBit) {
+  std::mt19937 rng(1234);
+  int vectorFrames = 0, scalarFrames = 0;
+  for (int round = 0; round < 400; ++round) {
+    const int predictors = 1 + static_cast<int>(rng() % 16);
+    std::vector<int16_t> book(static_cast<size_t>(predictors) * 16);
+    const int range = round % 4 == 0 ? 65536 : round % 4 == 1 ? 8192 : 4096;
+    for (int16_t& c : book) c = static_cast<int16_t>(static_cast<int>(rng() % range) - range / 2);
+    const AdpcmKernel kernel(book.data(), predictors);
+    const size_t frames = 1 + rng() % 64;
+    std::vector<uint8_t> bytes(frames * 9);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
+    for (size_t f = 0; f < frames; ++f) {
+      const int p = bytes[9 * f] & 15;
+      (std::min(bytes[9 * f] >> 4, 12) <= kernel.maxExactScale(p) ? vectorFrames : scalarFrames)++;
+    }
+    AdpcmHistory a, b;
+    a.h[6] = b.h[6] = static_cast<int16_t>(rng());
+    a.h[7] = b.h[7] = static_cast<int16_t>(rng());
+    std::vector<uint8_t> outA(frames * 32), outB(frames * 32);
+    int32_t missingA = -1, missingB = -1;
+    kernel.decode(a, bytes.data(), frames, outA.data(), missingA);
+    kernel.decodeScalar(b, bytes.data(), frames, outB.data(), missingB);
+    ASSERT_EQ(outA, outB) << round;
+    EXPECT_EQ(a.h[6], b.h[6]);
+    EXPECT_EQ(a.h[7], b.h[7]);
+    EXPECT_EQ(missingA, missingB);
+  }
+  EXPECT_GT(vectorFrames, 1000);
+  EXPECT_GT(scalarFrames, 100);
+}
+
+// The bound per predictor and scale: a predictor of full-range coefficients
+// is exact at no scale; the worked examples' predictors at every one;
+// between, the largest scale whose row sums stay below 2^31.
+TEST(AdpcmKernel, ExactScalesFollowTheRowSums) {
+  struct Case {
+    Predictor c;
+    int maxScale;
+  };
+  Predictor mixed = filled(-1500, 3000);  // rows of up to 24000 in all
+  const Case cases[] = {
+      {filled(0, 2048), 12},
+      {filled(-32768, -32768), -1},
+      {filled(1, 1), 12},
+      {mixed, 12},
+      // Row 7: 40000 x 32768 for the history, (7 x 20000 + 2048) x 8 x 2^s
+      // for the residuals: below 2^31 up to s = 9.
+      {filled(20000, 20000), 9},
+      // 6000 x 32768 + 44048 x 32768 at s = 12: 1.64e9, still exact.
+      {filled(0, 6000), 12},
+  };
+  for (const Case& c : cases) {
+    const AdpcmKernel kernel(c.c.data(), 1);
+    EXPECT_EQ(kernel.maxExactScale(0), c.maxScale) << c.c[0] << " " << c.c[8];
+    // An index the book does not hold decodes with zero coefficients: exact.
+    EXPECT_EQ(kernel.maxExactScale(1), 12);
+  }
 }
 
 }  // namespace

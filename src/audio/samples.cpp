@@ -10,8 +10,6 @@ namespace zaft {
 namespace {
 
 constexpr int64_t kFrameBytes = static_cast<int64_t>(kAdpcmFrameBytes);
-const int16_t kZeroPredictor[kCoefficientsPerPredictor] = {};
-
 // Frames copied out of the ROM, kept from one wave to the next: its pages
 // are touched once per thread, not once per wave.
 std::vector<uint8_t>& frameBuffer(size_t size) {
@@ -65,7 +63,11 @@ SampleLayout layoutSamples(const RomImage& rom, int64_t tblOffset, const ALWaveT
 }
 
 SampleDecoder::SampleDecoder(const RomImage& rom, const SampleLayout& layout, int64_t maxFrames)
-    : rom_(rom), layout_(layout) {
+    : rom_(rom),
+      layout_(layout),
+      kernel_(layout.book != nullptr && !layout.book->predictors.empty() ? layout.book->predictors.data()
+                                                                         : nullptr,
+              layout.book != nullptr ? layout.book->storedPredictors() : 0) {
   if (layout_.len <= 0) return;
   if (layout_.type == kWaveTypeAdpcm) {
     frames_ = std::min(layout_.frames, maxFrames);
@@ -73,7 +75,6 @@ SampleDecoder::SampleDecoder(const RomImage& rom, const SampleLayout& layout, in
   } else if (layout_.type == kWaveTypeRaw) {
     total_ = layout_.present;
   }
-  decodeAdpcmHalfFrame(history_, nullptr, kZeroPredictor, 0, nullptr);
 }
 
 size_t SampleDecoder::read(uint8_t* out, size_t room) {
@@ -86,34 +87,55 @@ size_t SampleDecoder::readAdpcm(uint8_t* out, size_t room) {
   const int64_t batch =
       std::min<int64_t>(frames_ - done_, static_cast<int64_t>(room / kAdpcmFrameOutputBytes));
   if (batch <= 0) return 0;
-  // The batch's frames in one piece; a last frame cut by `len` reads as zero
-  // beyond it, one cut by the end of the ROM too.
   const int64_t at = (layout_.firstFrame + done_) * kFrameBytes;
-  const size_t bytes = static_cast<size_t>(batch) * kAdpcmFrameBytes;
-  uint8_t* input = frameBuffer(bytes).data();
-  const size_t inWave = static_cast<size_t>(std::min<int64_t>(layout_.len - at, static_cast<int64_t>(bytes)));
-  rom_.copyAt(layout_.start + at, input, inWave);
-  std::fill(input + inWave, input + bytes, 0);
-  const uint8_t* frame = input;
-  for (int64_t f = 0; f < batch; ++f, frame += kAdpcmFrameBytes) {
-    const uint8_t header = frame[0];
-    const int32_t p = header & 0x0F;
-    const uint8_t scale = static_cast<uint8_t>(std::min(header >> 4, kAdpcmMaxScale));
-    const int16_t* predictor = layout_.book != nullptr ? layout_.book->predictor(p) : nullptr;
-    if (predictor == nullptr) {
-      predictor = kZeroPredictor;
-      if (layout_.book != nullptr && missingPredictor_ < 0) missingPredictor_ = p;
-    }
-    int16_t samples[kAdpcmFrameSamples];
-    decodeAdpcmHalfFrame(history_, frame + 1, predictor, scale, samples);
-    decodeAdpcmHalfFrame(history_, frame + 5, predictor, scale, samples + 8);
-    for (size_t i = 0; i < kAdpcmFrameSamples; ++i) {
-      storeLE16(out + 2 * i, static_cast<uint16_t>(samples[i]));
-    }
-    out += kAdpcmFrameOutputBytes;
+  // Frames whole inside both the wave and the ROM are decoded where they lie.
+  const int64_t inside = std::min<int64_t>(layout_.len, rom_.size() - layout_.start) - at;
+  const int64_t direct = std::clamp<int64_t>(inside / kFrameBytes, 0, batch);
+  int32_t missing = -1;
+  if (direct > 0) {
+    const uint8_t* frames = rom_.data() + layout_.start + at;
+    judge(frames, direct);
+    kernel_.decode(history_, frames, static_cast<size_t>(direct), out, missing);
   }
+  // A last frame cut by `len` reads as zero beyond it, one cut by the end of
+  // the ROM too: those are copied first.
+  if (direct < batch) {
+    const int64_t from = at + direct * kFrameBytes;
+    const size_t bytes = static_cast<size_t>(batch - direct) * kAdpcmFrameBytes;
+    uint8_t* input = frameBuffer(bytes).data();
+    const size_t inWave =
+        static_cast<size_t>(std::min<int64_t>(layout_.len - from, static_cast<int64_t>(bytes)));
+    rom_.copyAt(layout_.start + from, input, inWave);
+    std::fill(input + inWave, input + bytes, 0);
+    judge(input, batch - direct);
+    kernel_.decode(history_, input, static_cast<size_t>(batch - direct),
+                   out + direct * static_cast<int64_t>(kAdpcmFrameOutputBytes), missing);
+  }
+  // A wave without a book decodes with zero coefficients; its warning is
+  // that it has none.
+  if (layout_.book != nullptr && missingPredictor_ < 0) missingPredictor_ = missing;
   done_ += batch;
   return static_cast<size_t>(batch) * kAdpcmFrameOutputBytes;
+}
+
+// The frames' headers as the sample-block check judges them: plausible
+// (scale at most 12, an index the book holds; the pad frame's byte 0), and
+// blank (plausible with every byte 0). Bytes beyond the wave read as 0.
+void SampleDecoder::judge(const uint8_t* frames, int64_t count) {
+  if (judgePredictors_ <= 0) return;
+  const int64_t pad = layout_.len % kFrameBytes == 1 ? (layout_.len + kFrameBytes - 1) / kFrameBytes - 1 : -1;
+  const int64_t first = layout_.firstFrame + done_ + judgement_.frames;
+  for (int64_t f = 0; f < count; ++f, frames += kAdpcmFrameBytes) {
+    const uint8_t header = frames[0];
+    const bool plausible = (header >> 4) <= kAdpcmMaxScale && (header & 0x0F) < judgePredictors_ &&
+                           (first + f != pad || header == 0);
+    if (!plausible) continue;
+    ++judgement_.plausible;
+    bool zero = header == 0;
+    for (size_t k = 1; zero && k < kAdpcmFrameBytes; ++k) zero = frames[k] == 0;
+    judgement_.blank += zero;
+  }
+  judgement_.frames += count;
 }
 
 // Straight from the ROM into `out`, an even number of bytes at a time (the

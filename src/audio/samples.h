@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -61,17 +62,32 @@ class SampleDecoder {
   // decodes every frame with zero coefficients and reports none here.
   int32_t missingPredictor() const { return missingPredictor_; }
 
+  // While decoding, judge the frames' headers as the sample-block check
+  // does, for a book of `predictors` (at most 16 count): the check then
+  // needs no second pass over them.
+  void judgeFrames(int32_t predictors) { judgePredictors_ = std::min(predictors, 16); }
+  struct Judgement {
+    int64_t frames = 0;     // decoded (and judged)
+    int64_t plausible = 0;
+    int64_t blank = 0;
+  };
+  const Judgement& judgement() const { return judgement_; }
+
  private:
   size_t readAdpcm(uint8_t* out, size_t room);
   size_t readRaw(uint8_t* out, size_t room);
+  void judge(const uint8_t* frames, int64_t count);
 
   const RomImage& rom_;
   SampleLayout layout_;
+  AdpcmKernel kernel_;
   int64_t total_ = 0;
   int64_t done_ = 0;  // frames (ADPCM) or bytes (raw) delivered
   int64_t frames_ = 0;
   AdpcmHistory history_;
   int32_t missingPredictor_ = -1;
+  int32_t judgePredictors_ = 0;
+  Judgement judgement_;
 };
 
 // The whole PCM of a wave as samples (an odd raw byte left out).
