@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
@@ -61,6 +62,60 @@ void BM_DecodeHalfFrames(benchmark::State& state) {
                           static_cast<int64_t>(pcm.size() * sizeof(int16_t)));
 }
 BENCHMARK(BM_DecodeHalfFrames);
+
+// The vectorised kernel over the same frames, and each of its paths alone.
+void kernelBenchmark(benchmark::State& state, bool scalar) {
+  const size_t frames = 4096;
+  std::vector<uint8_t> data = randomBytes(frames * zaft::kAdpcmFrameBytes, 1);
+  for (size_t f = 0; f < frames; ++f) {
+    uint8_t& header = data[f * zaft::kAdpcmFrameBytes];
+    header = static_cast<uint8_t>((std::min(header >> 4, 11) << 4) | (header & 1));
+  }
+  std::vector<int16_t> book(kPredictor, kPredictor + 16);
+  book.insert(book.end(), kPredictor, kPredictor + 16);
+  const zaft::AdpcmKernel kernel(book.data(), 2);
+  std::vector<uint8_t> pcm(frames * zaft::kAdpcmFrameSamples * 2);
+  for (auto _ : state) {
+    zaft::AdpcmHistory history;
+    int32_t missing = -1;
+    if (scalar) {
+      kernel.decodeScalar(history, data.data(), frames, pcm.data(), missing);
+    } else {
+      kernel.decode(history, data.data(), frames, pcm.data(), missing);
+    }
+    benchmark::DoNotOptimize(pcm.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(pcm.size()));
+}
+void BM_DecodeKernel(benchmark::State& state) { kernelBenchmark(state, false); }
+BENCHMARK(BM_DecodeKernel);
+void BM_DecodeKernelScalar(benchmark::State& state) { kernelBenchmark(state, true); }
+BENCHMARK(BM_DecodeKernelScalar);
+
+// The baseline of the kernel: reading the frames and storing the same bytes
+// of PCM, each output a copy of an input byte pair.
+void BM_MemoryPassSameBytes(benchmark::State& state) {
+  const size_t frames = 4096;
+  const std::vector<uint8_t> data = randomBytes(frames * zaft::kAdpcmFrameBytes, 1);
+  std::vector<uint8_t> pcm(frames * zaft::kAdpcmFrameSamples * 2);
+  for (auto _ : state) {
+    for (size_t f = 0; f < frames; ++f) {
+      const uint8_t* in = data.data() + f * zaft::kAdpcmFrameBytes;
+      uint8_t* out = pcm.data() + f * zaft::kAdpcmFrameSamples * 2;
+      std::memcpy(out, in, 8);
+      std::memcpy(out + 8, in, 8);
+      std::memcpy(out + 16, in + 1, 8);
+      std::memcpy(out + 24, in + 1, 8);
+    }
+    benchmark::DoNotOptimize(pcm.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(pcm.size()));
+}
+BENCHMARK(BM_MemoryPassSameBytes);
 
 constexpr size_t kWaveBytes = size_t{1} << 20;  // 1 MiB of ADPCM or raw samples
 

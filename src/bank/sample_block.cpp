@@ -182,14 +182,33 @@ bool SampleBlockCheck::passes() const {
 
 SampleBlockCheck validateSampleBlock(const RomImage& rom, const std::vector<WaveProbe>& waves,
                                      int64_t tblOffset) {
-  const Layout layout(waves);
+  return validateSampleBlock(rom, waves, tblOffset, {});
+}
+
+SampleBlockCheck validateSampleBlock(const RomImage& rom, const std::vector<WaveProbe>& waves,
+                                     int64_t tblOffset, const std::vector<KnownFrames>& known) {
   const int64_t offset = clampOffset(tblOffset);
   SampleBlockCheck check;
   check.offset = tblOffset;
-  check.allInside = layout.insideAt(offset, rom.size());
+  check.allInside = Layout(waves).insideAt(offset, rom.size());
+  // The known waves' frames are counted here (those outside the ROM as
+  // implausible), the others read.
+  FrameCounts total;
+  std::vector<WaveProbe> unknown;
+  for (size_t k = 0; k < waves.size(); ++k) {
+    if (k >= known.size() || !known[k].known) {
+      unknown.push_back(waves[k]);
+      continue;
+    }
+    const Layout one({waves[k]});
+    if (one.judged.empty()) continue;
+    total.frames += one.judgedFrames;
+    total.plausible += known[k].plausible;
+    total.blank += known[k].blank;
+  }
+  const Layout layout(unknown);
   std::vector<const JudgedWave*> all;
   for (const JudgedWave& w : layout.judged) all.push_back(&w);
-  FrameCounts total;
   judgeAll(rom.data(), rom.size(), all, offset, nullptr, total);
   check.frames = total.frames;
   check.plausibleFrames = total.plausible;

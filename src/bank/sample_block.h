@@ -84,6 +84,18 @@ struct SampleBlockCheck {
 SampleBlockCheck validateSampleBlock(const RomImage& rom, const std::vector<WaveProbe>& waves,
                                      int64_t tblOffset);
 
+// What a reading of the frames (the decoder's) already found for one wave:
+// of its frames that begin inside the ROM, how many are plausible and blank.
+struct KnownFrames {
+  bool known = false;
+  int64_t plausible = 0;
+  int64_t blank = 0;
+};
+// The same check, taking `known[k]` for waves[k] when it is known instead
+// of reading that wave's frames again.
+SampleBlockCheck validateSampleBlock(const RomImage& rom, const std::vector<WaveProbe>& waves,
+                                     int64_t tblOffset, const std::vector<KnownFrames>& known);
+
 // Whether `a` is a better sample block offset than `b` (both passing):
 //   1. the higher share (fewer implausible frames: every inside offset judges
 //      the same frames);

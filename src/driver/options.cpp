@@ -1,9 +1,11 @@
 #include "driver/options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "util/fatal.h"
 
@@ -228,6 +230,12 @@ Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
   optionText(args, "s", s.soundfontName);
   s.searchSampleBlock = findOption(args, "g") != 0;
   s.unlimitedOutput = findOption(args, "u") != 0;
+  const unsigned cores = std::thread::hardware_concurrency();
+  s.threads = std::clamp<int32_t>(static_cast<int32_t>(cores), 1, kDefaultThreads);
+  if (optionInt(args, "p", s.threads) != 0 && (s.threads < 1 || s.threads > kMaxThreads)) {
+    fatal("Value of /p must be between 1 and %d: %s\n", kMaxThreads,
+          args[static_cast<size_t>(findOption(args, "p") + 1)].c_str());
+  }
   s.ctlGiven = optionInt(args, "c", s.ctlOffset) != 0;
   if (s.ctlGiven) refuseNegativeOffset(args, "c", s.ctlOffset);
   return s;

@@ -12,6 +12,11 @@
 
 namespace zaft {
 
+// Threads of a run: at most this many unless /p asks for more, at most
+// kMaxThreads.
+constexpr int32_t kDefaultThreads = 4;
+constexpr int32_t kMaxThreads = 64;
+
 struct Settings {
   std::string romPath;  // the last argument
   // /c: present with an acceptable value (a value that is no number reads
@@ -34,6 +39,7 @@ struct Settings {
   std::string soundfontName;               // /s; empty for none
   bool searchSampleBlock = false;          // /g
   bool unlimitedOutput = false;            // /u: no limit on what the run writes
+  int32_t threads = 1;                     // /p; without it one per core, at most kDefaultThreads
 };
 
 // Reads every option of `args` (entry 0 the tool's own name, at least one

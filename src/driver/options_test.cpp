@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <thread>
+
 #include "util/fatal.h"
 #include "util/reporter.h"
 
@@ -111,6 +114,8 @@ TEST(Options, Defaults) {
   EXPECT_EQ(s.rateRatio, 1.0);
   EXPECT_EQ(s.headerName, "CONTROL.H");
   EXPECT_EQ(s.outputDir + s.jsonName, "");
+  // One thread per core, at most 4.
+  EXPECT_EQ(s.threads, std::clamp<int>(static_cast<int>(std::thread::hardware_concurrency()), 1, 4));
 }
 
 // The ROM name and every setting that differs from its default.
@@ -133,6 +138,8 @@ std::string describe(const Settings& s) {
   add(!s.jsonName.empty(), "j=" + s.jsonName);
   add(s.searchSampleBlock, "g");
   add(s.unlimitedOutput, "u");
+  CollectingReporter quiet;
+  add(s.threads != parseOptions({"zaft", "rom"}, quiet).threads, formatText("p=%d", s.threads));
   return text;
 }
 
@@ -163,6 +170,7 @@ TEST(Options, SettingsFromTheCommandLine) {
        "Warning: /d takes no value \"/\" (it reads as an option); the files go into the current "
        "folder\n"},
       {{"/u", "rom"}, "rom=rom u"},
+      {{"/p", "5", "rom"}, "rom=rom p=5"},
   };
   for (const Case& c : cases) {
     CollectingReporter report;
@@ -215,8 +223,12 @@ TEST(Options, UnsafeValuesAreRefused) {
       {{"/o", std::string(128, 'h'), "rom"},
        "The /o header name is too long (at most 127 characters): " + std::string(128, 'h') +
            "\n"},
+      {{"/p", "0", "rom"}, "Value of /p must be between 1 and 64: 0\n"},
+      {{"/p", "abc", "rom"}, "Value of /p must be between 1 and 64: abc\n"},
+      {{"/p", "65", "rom"}, "Value of /p must be between 1 and 64: 65\n"},
       // The limits themselves are accepted.
-      {{"/n", std::string(31, 'x'), "/o", std::string(127, 'h'), "/c", "0", "/t", "0", "rom"},
+      {{"/n", std::string(31, 'x'), "/o", std::string(127, 'h'), "/c", "0", "/t", "0", "/p",
+        "64", "rom"},
        ""},
   };
   for (const Case& c : cases) {

@@ -51,6 +51,8 @@ const char* const kUsageText =
     "  /m          Extract every sequence bank found, each into a folder SEQ_xxxxxx\n"
     "  /u          No limit on what the run writes (default: 64 times the ROM's size, at least\n"
     "              512 MiB, and 100,000 files and folders)\n"
+    "  /p threads  Threads that decode WAV files, one of them also writing (1: a single\n"
+    "              thread does all). Default = one per core, at most 4\n"
     "\n";
 
 // One bank file to rip: where it is, which sample block it uses, where its
@@ -113,7 +115,7 @@ class Run {
   void searchWhenGuessFails(BankJob& job);
   void reportSettings(const BankJob& job);
   void rip(const BankJob& job, BankOutcome& outcome);
-  void validateAfterWalk(const BankJob& job, const BankFile& bank);
+  void validateAfterWalk(const BankJob& job, const BankFile& bank, const WavResult& wavs);
   // Both give back why the output was not written; empty when it was.
   std::string writeHeader(const BankFile& bank, const PlannedFile& file);
   std::string writeJson(const BankFile& bank, const BankJob& job, const WavResult& wavs,
@@ -192,9 +194,14 @@ void Run::reportSettings(const BankJob& job) {
 }
 
 // After the walk: does the sample block in use fit the bank? A warning only.
-void Run::validateAfterWalk(const BankJob& job, const BankFile& bank) {
+// The frames the WAV files' decoding judged are not read again.
+void Run::validateAfterWalk(const BankJob& job, const BankFile& bank, const WavResult& wavs) {
   if (!job.samples) return;
-  const SampleBlockCheck check = validateSampleBlock(rom_, probesOf(bank), job.tblOffset);
+  std::vector<KnownFrames> known(wavs.frames.size());
+  for (size_t k = 0; k < known.size(); ++k) {
+    known[k] = {wavs.frames[k].whole, wavs.frames[k].plausible, wavs.frames[k].blank};
+  }
+  const SampleBlockCheck check = validateSampleBlock(rom_, probesOf(bank), job.tblOffset, known);
   if (check.passes()) return;
   report_.errf(
       "Warning: the .tbl offset 0x%06X does not fit this bank: %s of its ADPCM frames "
@@ -305,6 +312,7 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
   if (job.samples) {
     WavOptions options;
     options.samplerChunk = s_.samplerChunk;
+    options.threads = s_.threads;
     struct Count {
       BankOutcome& outcome;
       const WavResult& wavs;
@@ -314,7 +322,7 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
   }
   if (bank.stopped()) throw FatalError(bank.stop);
   outcome.failure = wavs.failure;
-  validateAfterWalk(job, bank);
+  validateAfterWalk(job, bank, wavs);
   unclaim.done = true;
   const std::string headerFailure = writeHeader(bank, outputs.header);
   if (outcome.failure.empty()) outcome.failure = headerFailure;

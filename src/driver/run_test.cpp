@@ -50,6 +50,8 @@ const char* const kUsage =
     "  /m          Extract every sequence bank found, each into a folder SEQ_xxxxxx\n"
     "  /u          No limit on what the run writes (default: 64 times the ROM's size, at least\n"
     "              512 MiB, and 100,000 files and folders)\n"
+    "  /p threads  Threads that decode WAV files, one of them also writing (1: a single\n"
+    "              thread does all). Default = one per core, at most 4\n"
     "\n";
 
 class Run : public ::testing::Test {

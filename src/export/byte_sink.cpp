@@ -18,6 +18,22 @@ void ByteSink::write(const void* data, size_t n) {
   }
 }
 
+BlockSink::BlockSink(size_t capacity)
+    : block_(std::make_unique_for_overwrite<uint8_t[]>(capacity)), capacity_(capacity) {}
+
+uint8_t* BlockSink::extend(size_t n) {
+  if (used_ + n > capacity_) {
+    const size_t capacity = std::max(2 * capacity_, used_ + n);
+    std::unique_ptr<uint8_t[]> block = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+    if (used_ > 0) std::memcpy(block.get(), block_.get(), used_);
+    block_ = std::move(block);
+    capacity_ = capacity;
+  }
+  uint8_t* room = block_.get() + used_;
+  used_ += n;
+  return room;
+}
+
 uint8_t* MemorySink::extend(size_t n) {
   const size_t at = bytes.size();
   bytes.resize(at + n);
@@ -52,6 +68,17 @@ class FileSink : public ByteSink {
     uint8_t* room = buffer_.get() + used_;
     used_ += n;
     return room;
+  }
+
+  // A block of the buffer's size or more goes to the file as it stands.
+  void write(const void* data, size_t n) override {
+    if (n < kFileBufferSize) {
+      ByteSink::write(data, n);
+      return;
+    }
+    budget_.spendBytes(n);
+    flush();
+    if (error_.empty() && !file_->write(static_cast<const uint8_t*>(data), n)) error_ = file_->error();
   }
 
   bool finish() override {

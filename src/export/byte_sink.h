@@ -28,7 +28,8 @@ class ByteSink {
   // Room for `n` (at most kMaxExtend) more bytes at the end of the output;
   // the caller fills all of them before the next call.
   virtual uint8_t* extend(size_t n) = 0;
-  void write(const void* data, size_t n);
+  // Appends `n` bytes, through extend() unless the sink has a better way.
+  virtual void write(const void* data, size_t n);
   void write(std::string_view text) { write(text.data(), text.size()); }
   // Ends the output. False when it could not be written whole; error() then
   // says why.
@@ -109,6 +110,22 @@ class MemoryTarget : public OutputTarget {
   std::map<std::string, std::vector<uint8_t>> files;
   // Paths that open() refuses, and paths whose writing fails.
   std::vector<std::string> unopenable, failing;
+};
+
+// A sink into one block of memory, grown when full; nothing in it is
+// filled twice.
+class BlockSink : public ByteSink {
+ public:
+  explicit BlockSink(size_t capacity = 0);
+  uint8_t* extend(size_t n) override;
+  bool finish() override { return true; }
+  const uint8_t* data() const { return block_.get(); }
+  size_t size() const { return used_; }
+
+ private:
+  std::unique_ptr<uint8_t[]> block_;
+  size_t capacity_ = 0;
+  size_t used_ = 0;
 };
 
 // A sink that keeps its bytes.

@@ -4,12 +4,14 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include "audio/pitch.h"
 #include "audio/samples.h"
 #include "util/endian.h"
 #include "util/fatal.h"
+#include "util/ordered_pool.h"
 
 namespace zaft {
 
@@ -78,9 +80,106 @@ int64_t framesToWrite(const SampleLayout& s, const std::string& path, int32_t bo
   return count;
 }
 
-void writeOne(const RomImage& rom, const BankFile& bank, int64_t tblOffset, const WaveRef& ref,
+// A wave's file made ahead of its writing.
+struct PreparedWave {
+  std::unique_ptr<BlockSink> file;  // null: made as it is written
+  std::unique_ptr<CollectingReporter> warnings;
+  int64_t samples = 0;
+  WaveFrames frames;
+};
+
+// One wave's file, wherever it goes: its bytes into `sink` (not finished),
+// its warnings, naming `path`, into `report`, in the order they arise.
+void makeWave(const RomImage& rom, const BankFile& bank, int64_t tblOffset, const WaveRef& ref,
+              const std::string& path, const WavOptions& options, ByteSink& sink,
+              Reporter& report, PreparedWave& made) {
+  const ALWaveTable& wave = bank.wave(ref);
+  const SampleLayout layout = layoutSamples(rom, tblOffset, wave, bank.bookOf(wave));
+  int64_t frames = 0;
+  if (isKnownWaveType(wave.type)) {
+    if (wave.len < 0) {
+      report.errf("Warning: %s has a negative length (%d); its data chunk is empty\n",
+                  path.c_str(), wave.len);
+    } else if (wave.len > 0 && wave.type == kWaveTypeRaw) {
+      if (layout.missingBytes()) warnOutsideRom(report, path, layout);
+    } else if (wave.len > 0) {
+      frames = framesToWrite(layout, path, wave.waveInfo.adpcmWave.book,
+                             options.samplerChunk ? kMaxSamplerChunkBytes : 0, report);
+    }
+  }
+  SampleDecoder decoder(rom, layout, frames);
+  const int32_t predictors = layout.book != nullptr ? layout.book->storedPredictors() : 0;
+  if (layout.type == kWaveTypeAdpcm && predictors > 0) decoder.judgeFrames(predictors);
+  const uint64_t dataBytes = static_cast<uint64_t>(decoder.totalBytes());
+  made.samples = static_cast<int64_t>(dataBytes / 2);
+
+  // The chunk's warnings come after the decoder's, as the chunk is written
+  // after the samples.
+  CollectingReporter chunkWarnings(report.verbose());
+  std::vector<uint8_t> trailing;
+  if (options.samplerChunk) {
+    trailing = samplerChunk(bank, ref, made.samples, path, chunkWarnings);
+  }
+
+  uint8_t* header = sink.extend(kWavHeaderSize);
+  std::memcpy(header, WavHeaderTemplate, kWavHeaderSize);
+  // A negative rate (a negative /a ratio or sample rate) has no meaning in a
+  // WAV header: it is written as 0. The byte rate is twice the rate.
+  const uint32_t rate = static_cast<uint32_t>(std::max<int32_t>(ref.outputRate, 0));
+  storeLE32(header + kSampleRateOffset, rate);
+  storeLE32(header + kByteRateOffset, rate * 2u);
+  storeLE32(header + kRiffSizeOffset, static_cast<uint32_t>(wavRiffSize(dataBytes, trailing.size())));
+  storeLE32(header + kDataSizeOffset, static_cast<uint32_t>(dataBytes));
+  storeLE32(header + kSampleCountOffset, static_cast<uint32_t>(dataBytes / 2));
+
+  for (uint64_t left = dataBytes; left > 0;) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, kPiece));
+    decoder.read(sink.extend(piece), piece);
+    left -= piece;
+  }
+  if (decoder.missingPredictor() >= 0) {
+    report.errf("Warning: %s uses predictor %d but its book holds %d; decoded with zero "
+                "coefficients\n",
+                path.c_str(), decoder.missingPredictor(), layout.book->storedPredictors());
+  }
+  chunkWarnings.replay(report);
+  if (dataBytes % 2 != 0) *sink.extend(1) = 0;
+  if (!trailing.empty()) sink.write(trailing.data(), trailing.size());
+  const SampleDecoder::Judgement& judged = decoder.judgement();
+  if (layout.type == kWaveTypeAdpcm && predictors > 0 && judged.frames == layout.frames) {
+    made.frames.whole = true;
+    made.frames.plausible = judged.plausible;
+    made.frames.blank = judged.blank;
+  }
+}
+
+// A file no larger than this is made ahead on a helper thread, in memory;
+// a larger one is made by the writer as it writes.
+constexpr int64_t kMaxPreparedBytes = int64_t{8} << 20;
+
+// Makes wave `ref`'s file in memory, unless its name is refused or it is
+// too large.
+PreparedWave prepareWave(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+                         const WaveRef& ref, const PlannedFile& name, const WavOptions& options,
+                         bool verbose) {
+  PreparedWave made;
+  if (name.refused()) return made;
+  const ALWaveTable& wave = bank.wave(ref);
+  const int64_t size = static_cast<int64_t>(kWavHeaderSize + 1 + kMaxSamplerChunkBytes) +
+                       layoutSamples(rom, tblOffset, wave, bank.bookOf(wave)).pcmBytes();
+  if (size > kMaxPreparedBytes) return made;
+  made.file = std::make_unique<BlockSink>(static_cast<size_t>(size));
+  made.warnings = std::make_unique<CollectingReporter>(verbose);
+  makeWave(rom, bank, tblOffset, ref, name.path, options, *made.file, *made.warnings, made);
+  return made;
+}
+
+// Writes wave k's file under its planned name: made here, or as `made`
+// holds it.
+void writeOne(const RomImage& rom, const BankFile& bank, int64_t tblOffset, size_t k,
               const PlannedFile& name, const WavOptions& options, OutputTarget& target,
-              Reporter& report, WavResult& result) {
+              Reporter& report, PreparedWave* made, WavResult& result) {
+  const WaveRef& ref = bank.waves[k];
   if (!name.notice.empty()) report.err(name.notice);
   WaveOutcome& outcome = result.outcomes[ref.entry];
   outcome = WaveOutcome{};
@@ -100,57 +199,16 @@ void writeOne(const RomImage& rom, const BankFile& bank, int64_t tblOffset, cons
   outcome.file = name.name;
   // The rate the file's header holds: a negative rate is written as 0.
   outcome.rate = std::max<int32_t>(ref.outputRate, 0);
-
-  const ALWaveTable& wave = bank.wave(ref);
-  const SampleLayout layout = layoutSamples(rom, tblOffset, wave, bank.bookOf(wave));
-  int64_t frames = 0;
-  if (isKnownWaveType(wave.type)) {
-    if (wave.len < 0) {
-      report.errf("Warning: %s has a negative length (%d); its data chunk is empty\n",
-                  name.path.c_str(), wave.len);
-    } else if (wave.len > 0 && wave.type == kWaveTypeRaw) {
-      if (layout.missingBytes()) warnOutsideRom(report, name.path, layout);
-    } else if (wave.len > 0) {
-      frames = framesToWrite(layout, name.path, wave.waveInfo.adpcmWave.book,
-                             options.samplerChunk ? kMaxSamplerChunkBytes : 0, report);
-    }
+  PreparedWave here;
+  if (made != nullptr && made->file) {
+    made->warnings->replay(report);
+    sink->write(made->file->data(), made->file->size());
+  } else {
+    made = &here;
+    makeWave(rom, bank, tblOffset, ref, name.path, options, *sink, report, here);
   }
-  SampleDecoder decoder(rom, layout, frames);
-  const uint64_t dataBytes = static_cast<uint64_t>(decoder.totalBytes());
-  outcome.samples = static_cast<int64_t>(dataBytes / 2);
-
-  // The chunk's warnings come after the decoder's, as the chunk is written
-  // after the samples.
-  CollectingReporter chunkWarnings(report.verbose());
-  std::vector<uint8_t> trailing;
-  if (options.samplerChunk) {
-    trailing = samplerChunk(bank, ref, outcome.samples, name.path, chunkWarnings);
-  }
-
-  uint8_t* header = sink->extend(kWavHeaderSize);
-  std::memcpy(header, WavHeaderTemplate, kWavHeaderSize);
-  // A negative rate (a negative /a ratio or sample rate) has no meaning in a
-  // WAV header: it is written as 0. The byte rate is twice the rate.
-  const uint32_t rate = static_cast<uint32_t>(std::max<int32_t>(ref.outputRate, 0));
-  storeLE32(header + kSampleRateOffset, rate);
-  storeLE32(header + kByteRateOffset, rate * 2u);
-  storeLE32(header + kRiffSizeOffset, static_cast<uint32_t>(wavRiffSize(dataBytes, trailing.size())));
-  storeLE32(header + kDataSizeOffset, static_cast<uint32_t>(dataBytes));
-  storeLE32(header + kSampleCountOffset, static_cast<uint32_t>(dataBytes / 2));
-
-  for (uint64_t left = dataBytes; left > 0;) {
-    const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, kPiece));
-    decoder.read(sink->extend(piece), piece);
-    left -= piece;
-  }
-  if (decoder.missingPredictor() >= 0) {
-    report.errf("Warning: %s uses predictor %d but its book holds %d; decoded with zero "
-                "coefficients\n",
-                name.path.c_str(), decoder.missingPredictor(), layout.book->storedPredictors());
-  }
-  chunkWarnings.replay(report);
-  if (dataBytes % 2 != 0) *sink->extend(1) = 0;
-  if (!trailing.empty()) sink->write(trailing.data(), trailing.size());
+  outcome.samples = made->samples;
+  if (k < result.frames.size()) result.frames[k] = made->frames;
   if (!sink->finish()) {
     // Nothing is left under its name; a full disk or a size limit would fail
     // every later wave too.
@@ -237,6 +295,17 @@ void exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
                  const std::vector<PlannedFile>& names, const WavOptions& options,
                  OutputTarget& target, Reporter& report, WavResult& result) {
   const size_t count = std::min(bank.waves.size(), names.size());
+  result.frames.assign(count, WaveFrames{});
+  // With helpers, waves are made ahead of the one being written, at most a
+  // few per helper (each at most kMaxPreparedBytes).
+  const int helpers = count > 1 ? std::max(options.threads, 1) - 1 : 0;
+  std::optional<OrderedPool<PreparedWave>> pool;
+  if (helpers > 0) {
+    const bool verbose = report.verbose();
+    pool.emplace(count, helpers, static_cast<size_t>(4 * helpers), [&, verbose](size_t k) {
+      return prepareWave(rom, bank, tblOffset, bank.waves[k], names[k], options, verbose);
+    });
+  }
   std::set<int16_t> rateWarned;
   for (size_t k = 0; k < count; ++k) {
     const WaveRef& ref = bank.waves[k];
@@ -247,7 +316,12 @@ void exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
                   "which players refuse (see /a)\n",
                   ref.at.bank, ref.outputRate, std::max<int32_t>(ref.outputRate, 0));
     }
-    writeOne(rom, bank, tblOffset, ref, names[k], options, target, report, result);
+    if (pool) {
+      PreparedWave made = pool->take(k);
+      writeOne(rom, bank, tblOffset, k, names[k], options, target, report, &made, result);
+    } else {
+      writeOne(rom, bank, tblOffset, k, names[k], options, target, report, nullptr, result);
+    }
   }
 }
 

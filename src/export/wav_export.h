@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,14 +36,28 @@ struct WaveOutcome {
   std::string skipped;  // why no file was written; empty when one was
 };
 
+// What decoding saw of an ADPCM wave's frame headers, as the sample-block
+// check judges them (bank/sample_block.h): set when every frame of the wave
+// that begins inside the ROM was decoded, with a book of predictors.
+struct WaveFrames {
+  bool whole = false;
+  int64_t plausible = 0;
+  int64_t blank = 0;
+};
+
 struct WavResult {
   int32_t files = 0;                         // files created
   std::map<int32_t, WaveOutcome> outcomes;   // by wave table entry
+  std::vector<WaveFrames> frames;            // by bank.waves index
   std::string failure;  // the first wave that could not be written, and why
 };
 
 struct WavOptions {
   bool samplerChunk = false;  // /l
+  // Threads that make the files: with more than 1, the calling thread
+  // writes them in order while the others decode the next ones. Every byte
+  // written and every message is the same for any number.
+  int threads = 1;
 };
 
 // Writes one file per wave of `bank` with the sample block at `tblOffset`,

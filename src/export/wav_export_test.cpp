@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "audio/adpcm.h"
+#include "bank/sample_block.h"
 #include "export/output_plan.h"
 #include "support/test_util.h"
 #include "util/endian.h"
@@ -121,13 +123,41 @@ class WavExportTest : public ::testing::Test {
     bank.waves.push_back({add(StructKind::WaveTable, w), at, rate, 0, 0});
   }
 
+  // Every export runs on one thread and again with helpers: the files, the
+  // messages and the outcomes must be the same. The frames decoding judged
+  // must give the sample-block check's verdict.
   void run(std::vector<uint8_t> romBytes, int64_t tblOffset = 0, bool samplerChunk = false) {
     const RomImage rom(std::move(romBytes));
     const BankOutputs outputs =
         OutputPlan(FileIdentity{}).planBankFile("out", bank, true, "CONTROL.H", "");
     WavOptions options;
     options.samplerChunk = samplerChunk;
-    result = exportWaves(rom, bank, tblOffset, outputs.waves, options, target, report);
+    const std::string before = report.errText();
+    MemoryTarget sequential;
+    result = exportWaves(rom, bank, tblOffset, outputs.waves, options, sequential, report);
+    for (const auto& [path, bytes] : sequential.files) target.files[path] = bytes;
+
+    options.threads = 3;
+    MemoryTarget threadedTarget;
+    CollectingReporter threadedReport;
+    const WavResult threaded =
+        exportWaves(rom, bank, tblOffset, outputs.waves, options, threadedTarget, threadedReport);
+    EXPECT_EQ(threadedTarget.files, sequential.files);
+    EXPECT_EQ(report.errText(), before + threadedReport.errText());
+    EXPECT_EQ(threaded.files, result.files);
+    EXPECT_EQ(threaded.frames.size(), result.frames.size());
+    for (size_t k = 0; k < bank.waves.size(); ++k) {
+      const int32_t entry = bank.waves[k].entry;
+      EXPECT_EQ(threaded.outcomes.at(entry).samples, result.outcomes.at(entry).samples);
+      EXPECT_EQ(threaded.outcomes.at(entry).file, result.outcomes.at(entry).file);
+    }
+
+    std::vector<KnownFrames> known;
+    for (const WaveFrames& f : result.frames) known.push_back({f.whole, f.plausible, f.blank});
+    const SampleBlockCheck read = validateSampleBlock(rom, probesOf(bank), tblOffset);
+    const SampleBlockCheck folded = validateSampleBlock(rom, probesOf(bank), tblOffset, known);
+    EXPECT_EQ(std::tie(folded.frames, folded.plausibleFrames, folded.blankFrames, folded.allInside),
+              std::tie(read.frames, read.plausibleFrames, read.blankFrames, read.allInside));
   }
 
   std::vector<uint8_t> file(const std::string& name) {
@@ -306,6 +336,28 @@ TEST_F(WavExportTest, WaveDataOutsideTheRom) {
   EXPECT_EQ(report.errText(),
             "Warning: out/@000000.WAV: wave data at 0xEE6B2800 (2000000000 bytes) lies outside "
             "the ROM; 0 of its bytes exist\n");
+}
+
+// The frame headers decoding judges count as the sample-block check's own
+// reading: implausible scales and predictors, blank frames, pad bytes, cut
+// frames, frames outside the ROM, waves without a book, shared waves
+// (run() compares the two).
+TEST_F(WavExportTest, DecodingJudgesFramesAsTheCheckDoes) {
+  std::vector<uint8_t> rom = pseudoRandom(900, 3);
+  std::fill(rom.begin() + 90, rom.begin() + 180, 0);  // ten blank frames
+  rom[271] = 0x00;                                    // a zero pad byte at 271
+  rom[280] = 0x35;                                    // a pad byte that is not
+  const int32_t two = book(distinctBook(2));
+  const int32_t none = book({}, 0);
+  for (const ALWaveTable& w : {adpcm(0, 270, two), adpcm(90, 181, two), adpcm(90, 181, two),
+                               adpcm(100, 181, two), adpcm(-40, 90, two), adpcm(850, 90, two),
+                               adpcm(0, 90, none), adpcm(0, 90, 99), adpcm(5, 44, two)}) {
+    wave(w);
+  }
+  run(rom);
+  ASSERT_EQ(result.frames.size(), 9u);
+  EXPECT_TRUE(result.frames[0].whole);
+  EXPECT_FALSE(result.frames[6].whole);  // no predictors to judge by
 }
 
 // A wave whose name an earlier one took: the plan's notice comes first, the
