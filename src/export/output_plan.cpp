@@ -23,7 +23,14 @@ OutputPlan::Place OutputPlan::placeOf(const std::string& path) const {
                              : slash == 0                ? std::string(1, '/')
                                                          : path.substr(0, slash);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const FileIdentity id = identityOf(folder);
+  auto cached = folders_.find(folder);
+  if (cached == folders_.end()) {
+    const FileIdentity found = identityOf(folder);
+    // A folder that does not exist yet is looked at again next time.
+    if (!found.known) return {false, 0, 0, folder, name};
+    cached = folders_.emplace(folder, found).first;
+  }
+  const FileIdentity& id = cached->second;
   if (id.known) return {true, id.device, id.inode, std::string(), name};
   return {false, 0, 0, folder, name};
 }
@@ -33,10 +40,10 @@ const PlannedFile* OutputPlan::holder(const std::string& path) const {
   return found == claims_.end() ? nullptr : &found->second;
 }
 
-void OutputPlan::claim(PlannedFile& file) {
+void OutputPlan::claim(PlannedFile& file, const PathStatus& status) {
   const size_t slash = file.path.rfind('/');
   const std::string last = slash == std::string::npos ? file.path : file.path.substr(slash + 1);
-  if (isRom(file.path)) {
+  if (isRom(status)) {
     // "/o" just before the ROM's name takes the ROM itself as the header
     // name; writing it would erase the user's ROM.
     file.refusal = formatText("Refusing to write %s %s: it is the ROM file\n", file.what.c_str(),
@@ -45,7 +52,7 @@ void OutputPlan::claim(PlannedFile& file) {
     file.refusal = formatText("Refusing to write %s %s: it would replace the %s %s of this run\n",
                               file.what.c_str(), file.path.c_str(), earlier->what.c_str(),
                               earlier->path.c_str());
-  } else if (last.empty() || last == "." || last == ".." || isFolder(file.path)) {
+  } else if (last.empty() || last == "." || last == ".." || status.folder) {
     file.refusal = formatText("Refusing to write %s %s: a folder of that name is in the way\n",
                               file.what.c_str(), file.path.c_str());
   } else {
@@ -64,9 +71,12 @@ BankOutputs OutputPlan::planBankFile(const std::string& folder, const BankFile& 
                                      const std::string& jsonName,
                                      const std::string& soundfontName) {
   BankOutputs outputs;
+  // One look at the file system per name tried.
+  PathStatus status;
   const auto taken = [&](const std::string& name) {
     const std::string path = pathIn(folder, name);
-    return holder(path) != nullptr || isRom(path);
+    status = statusOf(path);
+    return holder(path) != nullptr || isRom(status);
   };
   if (withWaves) {
     // Different numbers can print alike (bank 1, instrument 0, sound 123 and
@@ -78,6 +88,7 @@ BankOutputs OutputPlan::planBankFile(const std::string& folder, const BankFile& 
       file.what = ".wav file";
       file.name = waveFileName(bank.wave(ref).type, ref.at);
       if (taken(file.name)) {
+        const bool rom = isRom(status);
         const std::string stem = file.name.substr(0, file.name.size() - 4);
         std::string distinct;
         for (int n = 1;; ++n) {
@@ -85,8 +96,7 @@ BankOutputs OutputPlan::planBankFile(const std::string& folder, const BankFile& 
           if (!taken(distinct)) break;
         }
         file.notice =
-            isRom(pathIn(folder, file.name))
-                ? formatText("Warning: %s is the ROM file itself; this wave is written as %s\n",
+            rom ? formatText("Warning: %s is the ROM file itself; this wave is written as %s\n",
                              file.name.c_str(), distinct.c_str())
                 : formatText(
                       "Warning: %s was already written in this run; this wave is written as %s\n",
@@ -94,7 +104,7 @@ BankOutputs OutputPlan::planBankFile(const std::string& folder, const BankFile& 
         file.name = distinct;
       }
       file.path = pathIn(folder, file.name);
-      claim(file);
+      claim(file, status);
       // A wave whose name is refused keeps it all the same, so that the
       // waves after it get the names they would have had.
       if (file.refused()) claims_.emplace(placeOf(file.path), file);

@@ -70,13 +70,16 @@ class OutputPlan {
   // not exist, its spelling) and its last name.
   using Place = std::tuple<bool, uint64_t, uint64_t, std::string, std::string>;
   Place placeOf(const std::string& path) const;
-  bool isRom(const std::string& path) const { return rom_.known && identityOf(path) == rom_; }
-  // Claims the output or sets its refusal.
-  void claim(PlannedFile& file);
+  bool isRom(const PathStatus& status) const { return rom_.known && status.identity == rom_; }
+  // Claims the output or sets its refusal; `status` is its path's.
+  void claim(PlannedFile& file, const PathStatus& status);
+  void claim(PlannedFile& file) { claim(file, statusOf(file.path)); }
   const PlannedFile* holder(const std::string& path) const;
 
   FileIdentity rom_;
   std::map<Place, PlannedFile> claims_;
+  // The identities of the folders outputs went into, looked up once.
+  mutable std::map<std::string, FileIdentity> folders_;
 };
 
 // "%c%01d%03d%02d.WAV": 'A' for an ADPCM wave, '@' for any other type, then

@@ -22,4 +22,11 @@ struct FileIdentity {
 // there is none.
 FileIdentity identityOf(const std::string& path);
 
+// The same, and whether it is a folder, from one look at the file system.
+struct PathStatus {
+  FileIdentity identity;
+  bool folder = false;
+};
+PathStatus statusOf(const std::string& path);
+
 }  // namespace zaft
