@@ -64,7 +64,11 @@ void BM_DecodeHalfFrames(benchmark::State& state) {
 BENCHMARK(BM_DecodeHalfFrames);
 
 // The vectorised kernel over the same frames, and each of its paths alone.
-void kernelBenchmark(benchmark::State& state, bool scalar) {
+void kernelBenchmark(benchmark::State& state, zaft::AdpcmPath path) {
+  if (!zaft::AdpcmKernel::runs(path)) {
+    state.SkipWithError("this machine does not run that path");
+    return;
+  }
   const size_t frames = 4096;
   std::vector<uint8_t> data = randomBytes(frames * zaft::kAdpcmFrameBytes, 1);
   for (size_t f = 0; f < frames; ++f) {
@@ -78,20 +82,18 @@ void kernelBenchmark(benchmark::State& state, bool scalar) {
   for (auto _ : state) {
     zaft::AdpcmHistory history;
     int32_t missing = -1;
-    if (scalar) {
-      kernel.decodeScalar(history, data.data(), frames, pcm.data(), missing);
-    } else {
-      kernel.decode(history, data.data(), frames, pcm.data(), missing);
-    }
+    kernel.decode(path, history, data.data(), frames, pcm.data(), missing);
     benchmark::DoNotOptimize(pcm.data());
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(pcm.size()));
 }
-void BM_DecodeKernel(benchmark::State& state) { kernelBenchmark(state, false); }
-BENCHMARK(BM_DecodeKernel);
-void BM_DecodeKernelScalar(benchmark::State& state) { kernelBenchmark(state, true); }
+void BM_DecodeKernelAvx2(benchmark::State& state) { kernelBenchmark(state, zaft::AdpcmPath::Avx2); }
+BENCHMARK(BM_DecodeKernelAvx2);
+void BM_DecodeKernelSse2(benchmark::State& state) { kernelBenchmark(state, zaft::AdpcmPath::Sse2); }
+BENCHMARK(BM_DecodeKernelSse2);
+void BM_DecodeKernelScalar(benchmark::State& state) { kernelBenchmark(state, zaft::AdpcmPath::Scalar); }
 BENCHMARK(BM_DecodeKernelScalar);
 
 // The baseline of the kernel: reading the frames and storing the same bytes

@@ -168,6 +168,7 @@ void BM_WholeRunBesideFloor(benchmark::State& state) {
   std::vector<double> floors, ratios;
   std::vector<size_t> sizes;
   size_t written = 0;
+  size_t floorBytes = 0;
   int pair = 0;
   const std::vector<std::string> args = {"zaft", "/q", "/p", threads, "/d", "", "/c", "0x100000",
                                          "/t", "0x200000", f.rom};
@@ -212,6 +213,8 @@ void BM_WholeRunBesideFloor(benchmark::State& state) {
     floors.push_back(plain);
     ratios.push_back(run / plain);
     state.PauseTiming();
+    floorBytes = 0;
+    for (const auto& e : std::filesystem::directory_iterator(floor)) floorBytes += e.file_size();
     std::filesystem::remove_all(out);
     std::filesystem::remove_all(floor);
     state.ResumeTiming();
@@ -221,6 +224,7 @@ void BM_WholeRunBesideFloor(benchmark::State& state) {
   state.counters["files"] = static_cast<double>(sizes.size());
   state.counters["output_MiB"] = static_cast<double>(written) / (1 << 20);
   state.counters["floor_ms"] = floors[floors.size() / 2];
+  state.counters["floor_MiB"] = static_cast<double>(floorBytes) / (1 << 20);
   state.counters["ratio_min"] = ratios.front();
   state.counters["ratio_med"] = ratios[ratios.size() / 2];
   state.counters["ratio_max"] = ratios.back();

@@ -4,7 +4,7 @@
 // rest is the ROM. Every other run decodes on helper threads (/p 3). The
 // same bytes also go through the ADPCM decoder's two paths: a book from the
 // first 256 bytes (16 predictors of any coefficients), frames from the
-// rest; the vectorised path must give what the exact scalar one does.
+// rest; every vectorised path must give what the exact scalar one does.
 //
 // The process stays in the folder it was started from, so that crash inputs
 // land there (or where -artifact_prefix says) and a relative corpus path
@@ -58,14 +58,20 @@ void compareDecoders(const uint8_t* data, size_t size) {
   const int32_t predictors = 1 + (data[0] & 15);
   const zaft::AdpcmKernel kernel(coefficients, predictors);
   const size_t frames = (size - kBookBytes) / zaft::kAdpcmFrameBytes;
-  std::vector<uint8_t> fast(frames * 32), exact(frames * 32);
-  zaft::AdpcmHistory a, b;
-  a.h[6] = b.h[6] = static_cast<int16_t>(zaft::loadBE16(data + 2));
-  a.h[7] = b.h[7] = static_cast<int16_t>(zaft::loadBE16(data + 4));
-  int32_t missingA = -1, missingB = -1;
-  kernel.decode(a, data + kBookBytes, frames, fast.data(), missingA);
-  kernel.decodeScalar(b, data + kBookBytes, frames, exact.data(), missingB);
-  if (fast != exact || missingA != missingB || a.h[6] != b.h[6] || a.h[7] != b.h[7]) std::abort();
+  zaft::AdpcmHistory start;
+  start.h[6] = static_cast<int16_t>(zaft::loadBE16(data + 2));
+  start.h[7] = static_cast<int16_t>(zaft::loadBE16(data + 4));
+  std::vector<uint8_t> exact(frames * 32), fast(frames * 32);
+  zaft::AdpcmHistory b = start;
+  int32_t missingB = -1;
+  kernel.decode(zaft::AdpcmPath::Scalar, b, data + kBookBytes, frames, exact.data(), missingB);
+  for (zaft::AdpcmPath path : {zaft::AdpcmPath::Sse2, zaft::AdpcmPath::Avx2}) {
+    if (!zaft::AdpcmKernel::runs(path)) continue;
+    zaft::AdpcmHistory a = start;
+    int32_t missingA = -1;
+    kernel.decode(path, a, data + kBookBytes, frames, fast.data(), missingA);
+    if (fast != exact || missingA != missingB || a.h[6] != b.h[6] || a.h[7] != b.h[7]) std::abort();
+  }
 }
 
 }  // namespace

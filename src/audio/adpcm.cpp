@@ -64,7 +64,7 @@ void decodeAdpcmHalfFrame(AdpcmHistory& history, const uint8_t* residuals,
 }  // namespace zaft
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "util/endian.h"
@@ -76,15 +76,17 @@ namespace {
 // |history| <= 32768 and |residual| <= 8 * 2^scale: the largest scale at
 // which every row's sum of |coefficient| times those stays below 2^31.
 int largestExactScale(const int16_t (&m)[8][10]) {
+  int64_t history[8], residuals[8];
+  for (int i = 0; i < 8; ++i) {
+    history[i] = (std::abs(int64_t{m[i][0]}) + std::abs(int64_t{m[i][1]})) * 32768;
+    residuals[i] = 0;
+    for (int k = 0; k < 8; ++k) residuals[i] += std::abs(int64_t{m[i][2 + k]}) * 8;
+  }
   int best = -1;
   for (int s = 0; s <= kAdpcmMaxScale; ++s) {
-    bool exact = true;
-    for (int i = 0; i < 8 && exact; ++i) {
-      int64_t sum = (std::abs(int64_t{m[i][0]}) + std::abs(int64_t{m[i][1]})) * 32768;
-      for (int k = 0; k < 8; ++k) sum += std::abs(int64_t{m[i][2 + k]}) * (int64_t{8} << s);
-      exact = sum < (int64_t{1} << 31);
+    for (int i = 0; i < 8; ++i) {
+      if (history[i] + (residuals[i] << s) >= (int64_t{1} << 31)) return best;
     }
-    if (!exact) break;
     best = s;
   }
   return best;
@@ -92,25 +94,34 @@ int largestExactScale(const int16_t (&m)[8][10]) {
 
 }  // namespace
 
-AdpcmKernel::AdpcmKernel(const int16_t* coefficients, int32_t predictors) {
-  for (int p = 0; p < kMaxIndexedPredictors; ++p) {
-    Predictor& out = predictors_[p];
-    out.held = p < predictors && coefficients != nullptr;
-    if (out.held) std::copy(coefficients + 16 * p, coefficients + 16 * p + 16, out.c);
-    int16_t m[8][10] = {};
+AdpcmKernel::Predictor AdpcmKernel::makePredictor(const int16_t* coefficients) {
+  Predictor out;
+  out.held = coefficients != nullptr;
+  if (out.held) std::copy(coefficients, coefficients + 16, out.c);
+  int16_t m[8][10] = {};
+  for (int i = 0; i < 8; ++i) {
+    m[i][0] = out.c[i];
+    m[i][1] = out.c[8 + i];
+    for (int k = 0; k < i; ++k) m[i][2 + k] = out.c[7 + i - k];
+    m[i][2 + i] = 1 << kFractionBits;
+  }
+  for (int j = 0; j < 5; ++j) {
     for (int i = 0; i < 8; ++i) {
-      m[i][0] = out.c[i];
-      m[i][1] = out.c[8 + i];
-      for (int k = 0; k < i; ++k) m[i][2 + k] = out.c[7 + i - k];
-      m[i][2 + i] = 1 << kFractionBits;
+      out.pairs[j][i / 4][2 * (i % 4)] = m[i][2 * j];
+      out.pairs[j][i / 4][2 * (i % 4) + 1] = m[i][2 * j + 1];
     }
-    for (int j = 0; j < 5; ++j) {
-      for (int i = 0; i < 8; ++i) {
-        out.pairs[j][i / 4][2 * (i % 4)] = m[i][2 * j];
-        out.pairs[j][i / 4][2 * (i % 4) + 1] = m[i][2 * j + 1];
-      }
-    }
-    out.maxScale = largestExactScale(m);
+  }
+  out.maxScale = largestExactScale(m);
+  return out;
+}
+
+AdpcmKernel::AdpcmKernel(const int16_t* coefficients, int32_t predictors) {
+  // An index the book does not hold: zero coefficients, the same for every
+  // kernel.
+  static const Predictor kMissing = makePredictor(nullptr);
+  for (int p = 0; p < kMaxIndexedPredictors; ++p) {
+    predictors_[p] = p < predictors && coefficients != nullptr ? makePredictor(coefficients + 16 * p)
+                                                              : kMissing;
   }
 }
 
@@ -132,26 +143,39 @@ void AdpcmKernel::decodeScalar(AdpcmHistory& history, const uint8_t* frames, siz
 
 #if defined(__SSE2__)
 
-bool AdpcmKernel::vectorised() { return true; }
-
 namespace {
 
-// The 8 residuals of 4 bytes, high nibble first, times 2^scale, as 16-bit
-// lanes: each byte in two lanes, masked to its nibble and moved to the top
-// of its lane, then shifted down arithmetically by 12 - scale.
-inline __m128i residuals(const uint8_t* bytes, __m128i shift) {
+// The residuals of both half frames from the 8 bytes after the header, high
+// nibble first, times 2^scale, as 16-bit lanes: each byte in two lanes,
+// masked to its nibble and moved to the top of its lane, then shifted down
+// arithmetically by 12 - scale.
+inline void residuals(const uint8_t* bytes, __m128i shift, __m128i& first, __m128i& second) {
   const __m128i zero = _mm_setzero_si128();
-  __m128i v = _mm_cvtsi32_si128(static_cast<int>(loadLE32(bytes)));
+  const __m128i nibbles = _mm_set1_epi32(0x000F00F0);
+  const __m128i toTop = _mm_set1_epi32(0x10000100);
+  __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes));
   v = _mm_unpacklo_epi8(v, v);
-  v = _mm_unpacklo_epi8(v, zero);
-  v = _mm_and_si128(v, _mm_set1_epi32(0x000F00F0));
-  v = _mm_mullo_epi16(v, _mm_set1_epi32(0x10000100));
-  return _mm_sra_epi16(v, shift);
+  first = _mm_unpacklo_epi8(v, zero);
+  second = _mm_unpackhi_epi8(v, zero);
+  first = _mm_sra_epi16(_mm_mullo_epi16(_mm_and_si128(first, nibbles), toTop), shift);
+  second = _mm_sra_epi16(_mm_mullo_epi16(_mm_and_si128(second, nibbles), toTop), shift);
 }
 
-// One half frame: `h` holds the previous two samples as the pair of every
-// 32-bit lane; the result's last lane is the next half's.
-inline __m128i halfFrame(const int16_t (&pairs)[5][2][8], __m128i x, __m128i h) {
+// `h` holds the previous two samples as the pair of every 32-bit lane.
+inline __m128i historyPair(const AdpcmHistory& history) {
+  return _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(history.h[6]) |
+                                             static_cast<uint32_t>(static_cast<uint16_t>(history.h[7])) << 16));
+}
+
+inline void keepHistory(__m128i h, AdpcmHistory& history) {
+  const int32_t pair = _mm_cvtsi128_si32(h);
+  history.h[6] = static_cast<int16_t>(pair & 0xFFFF);
+  history.h[7] = static_cast<int16_t>(static_cast<uint32_t>(pair) >> 16);
+}
+
+// One half frame of residuals `x` after history `h`, in 128-bit lanes: the
+// outputs 0-3 and 4-7 apart.
+inline __m128i halfFrameSse2(const int16_t (&pairs)[5][2][8], __m128i x, __m128i h) {
   const __m128i* p = reinterpret_cast<const __m128i*>(pairs);
   __m128i lo = _mm_madd_epi16(_mm_shuffle_epi32(x, 0x00), p[2]);
   __m128i hi = _mm_madd_epi16(_mm_shuffle_epi32(x, 0x00), p[3]);
@@ -166,56 +190,105 @@ inline __m128i halfFrame(const int16_t (&pairs)[5][2][8], __m128i x, __m128i h) 
   return _mm_packs_epi32(_mm_srai_epi32(lo, kFractionBits), _mm_srai_epi32(hi, kFractionBits));
 }
 
+// The same with the residuals' part in 256-bit lanes, all 8 outputs at
+// once; the history's part, the one that waits on the half before, stays
+// in 128-bit lanes.
+__attribute__((target("avx2"))) inline __m128i halfFrameAvx2(const int16_t (&pairs)[5][2][8],
+                                                             __m128i x, __m128i h) {
+  const __m128i* p = reinterpret_cast<const __m128i*>(pairs);
+  const __m256i* m = reinterpret_cast<const __m256i*>(pairs);
+  const __m256i xx = _mm256_broadcastsi128_si256(x);
+  __m256i acc = _mm256_madd_epi16(_mm256_shuffle_epi32(xx, 0x00), _mm256_load_si256(m + 1));
+  acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi32(xx, 0x55), _mm256_load_si256(m + 2)));
+  acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi32(xx, 0xAA), _mm256_load_si256(m + 3)));
+  acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi32(xx, 0xFF), _mm256_load_si256(m + 4)));
+  const __m128i lo = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm_madd_epi16(h, p[0]));
+  const __m128i hi = _mm_add_epi32(_mm256_extracti128_si256(acc, 1), _mm_madd_epi16(h, p[1]));
+  return _mm_packs_epi32(_mm_srai_epi32(lo, kFractionBits), _mm_srai_epi32(hi, kFractionBits));
+}
+
 }  // namespace
 
-void AdpcmKernel::decode(AdpcmHistory& history, const uint8_t* frames, size_t count, uint8_t* out,
-                         int32_t& missing) const {
-  __m128i h = _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(history.h[6]) |
-                                                  static_cast<uint32_t>(static_cast<uint16_t>(history.h[7])) << 16));
-  bool scalarLast = false;
-  for (size_t f = 0; f < count; ++f, frames += kAdpcmFrameBytes, out += 32) {
-    const uint8_t header = frames[0];
-    const Predictor& p = predictors_[header & 0x0F];
-    if (!p.held && missing < 0) missing = header & 0x0F;
-    const int scale = std::min(header >> 4, kAdpcmMaxScale);
-    if (scale > p.maxScale) {
-      // The exact 64-bit path, from and back to the vector history.
-      if (!scalarLast) {
-        const int32_t pair = _mm_cvtsi128_si32(h);
-        history.h[6] = static_cast<int16_t>(pair & 0xFFFF);
-        history.h[7] = static_cast<int16_t>(static_cast<uint32_t>(pair) >> 16);
-      }
-      decodeScalar(history, frames, 1, out, missing);
-      h = _mm_set1_epi32(static_cast<int32_t>(static_cast<uint16_t>(history.h[6]) |
-                                              static_cast<uint32_t>(static_cast<uint16_t>(history.h[7])) << 16));
-      scalarLast = true;
-      continue;
-    }
-    scalarLast = false;
-    const __m128i shift = _mm_cvtsi32_si128(12 - scale);
-    const __m128i first = halfFrame(p.pairs, residuals(frames + 1, shift), h);
-    const __m128i second = halfFrame(p.pairs, residuals(frames + 5, shift), _mm_shuffle_epi32(first, 0xFF));
-    h = _mm_shuffle_epi32(second, 0xFF);
-    // x86 is little-endian: the lanes are stored as the file wants them.
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), second);
+// The two vectorised loops differ only in their half frame. A frame of a
+// scale beyond its predictor's exact bound takes the 64-bit path, from and
+// back to the vector history. x86 is little-endian: the lanes are stored as
+// the file wants them.
+#define ZAFT_ADPCM_VECTOR_LOOP(halfFrame)                                                   \
+  __m128i h = historyPair(history);                                                          \
+  bool scalarLast = false;                                                                   \
+  for (size_t f = 0; f < count; ++f, frames += kAdpcmFrameBytes, out += 32) {                \
+    const uint8_t header = frames[0];                                                        \
+    const Predictor& p = predictors_[header & 0x0F];                                         \
+    if (!p.held && missing < 0) missing = header & 0x0F;                                     \
+    const int scale = std::min(header >> 4, kAdpcmMaxScale);                                 \
+    if (scale > p.maxScale) {                                                                \
+      if (!scalarLast) keepHistory(h, history);                                              \
+      decodeScalar(history, frames, 1, out, missing);                                        \
+      h = historyPair(history);                                                              \
+      scalarLast = true;                                                                     \
+      continue;                                                                              \
+    }                                                                                        \
+    scalarLast = false;                                                                      \
+    __m128i x0, x1;                                                                          \
+    residuals(frames + 1, _mm_cvtsi32_si128(12 - scale), x0, x1);                            \
+    const __m128i first = halfFrame(p.pairs, x0, h);                                         \
+    const __m128i second = halfFrame(p.pairs, x1, _mm_shuffle_epi32(first, 0xFF));           \
+    h = _mm_shuffle_epi32(second, 0xFF);                                                     \
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first);                                \
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), second);                          \
+  }                                                                                          \
+  if (!scalarLast) keepHistory(h, history);
+
+void AdpcmKernel::decodeSse2(AdpcmHistory& history, const uint8_t* frames, size_t count,
+                             uint8_t* out, int32_t& missing) const {
+  ZAFT_ADPCM_VECTOR_LOOP(halfFrameSse2)
+}
+
+__attribute__((target("avx2"))) void AdpcmKernel::decodeAvx2(AdpcmHistory& history,
+                                                             const uint8_t* frames, size_t count,
+                                                             uint8_t* out, int32_t& missing) const {
+  ZAFT_ADPCM_VECTOR_LOOP(halfFrameAvx2)
+}
+
+#undef ZAFT_ADPCM_VECTOR_LOOP
+
+bool AdpcmKernel::runs(AdpcmPath path) {
+  if (path == AdpcmPath::Avx2) {
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2;
   }
-  if (!scalarLast) {
-    const int32_t pair = _mm_cvtsi128_si32(h);
-    history.h[6] = static_cast<int16_t>(pair & 0xFFFF);
-    history.h[7] = static_cast<int16_t>(static_cast<uint32_t>(pair) >> 16);
-  }
+  return true;
 }
 
 #else
 
-bool AdpcmKernel::vectorised() { return false; }
-
-void AdpcmKernel::decode(AdpcmHistory& history, const uint8_t* frames, size_t count, uint8_t* out,
-                         int32_t& missing) const {
+// Only the exact path elsewhere.
+void AdpcmKernel::decodeSse2(AdpcmHistory& history, const uint8_t* frames, size_t count,
+                             uint8_t* out, int32_t& missing) const {
   decodeScalar(history, frames, count, out, missing);
 }
+void AdpcmKernel::decodeAvx2(AdpcmHistory& history, const uint8_t* frames, size_t count,
+                             uint8_t* out, int32_t& missing) const {
+  decodeScalar(history, frames, count, out, missing);
+}
+bool AdpcmKernel::runs(AdpcmPath path) { return path == AdpcmPath::Scalar; }
 
 #endif
+
+AdpcmPath AdpcmKernel::fastestPath() {
+  static const AdpcmPath fastest = runs(AdpcmPath::Avx2)   ? AdpcmPath::Avx2
+                                   : runs(AdpcmPath::Sse2) ? AdpcmPath::Sse2
+                                                           : AdpcmPath::Scalar;
+  return fastest;
+}
+
+void AdpcmKernel::decode(AdpcmPath path, AdpcmHistory& history, const uint8_t* frames,
+                         size_t count, uint8_t* out, int32_t& missing) const {
+  switch (path) {
+    case AdpcmPath::Avx2: decodeAvx2(history, frames, count, out, missing); break;
+    case AdpcmPath::Sse2: decodeSse2(history, frames, count, out, missing); break;
+    case AdpcmPath::Scalar: decodeScalar(history, frames, count, out, missing); break;
+  }
+}
 
 }  // namespace zaft

@@ -24,6 +24,10 @@ struct AdpcmHistory {
 void decodeAdpcmHalfFrame(AdpcmHistory& history, const uint8_t* residuals,
                           const int16_t* predictor, uint8_t scale, int16_t out[8]);
 
+// The ways AdpcmKernel can decode: the exact 64-bit recurrence alone, and
+// the vectorised ones (x86-64: SSE2 always, AVX2 when the processor has it).
+enum class AdpcmPath { Scalar, Sse2, Avx2 };
+
 // The decoder of whole frames for one book, vectorised where that is exact.
 //
 // Each half frame's 8 samples are a fixed linear map of the previous two
@@ -37,7 +41,7 @@ void decodeAdpcmHalfFrame(AdpcmHistory& history, const uint8_t* residuals,
 // |M| times those bounds must stay below 2^31. That is decided once per
 // predictor, as the largest scale it holds for; a frame of a larger scale
 // takes the exact 64-bit path (decodeAdpcmHalfFrame). Every result is the
-// same as that path's, bit for bit.
+// same as that path's, bit for bit, whichever path decodes.
 class AdpcmKernel {
  public:
   // The book's stored predictors; an index it does not hold decodes with
@@ -47,27 +51,39 @@ class AdpcmKernel {
   // Decodes `count` frames of 9 bytes into 16 samples each, as 16-bit
   // little-endian values at `out`, carrying `history` (its h[6] and h[7]).
   // `missing` gets the first predictor index the book does not hold, when
-  // it is still -1.
+  // it is still -1. The fastest path this machine runs decodes.
   void decode(AdpcmHistory& history, const uint8_t* frames, size_t count, uint8_t* out,
-              int32_t& missing) const;
+              int32_t& missing) const {
+    decode(fastestPath(), history, frames, count, out, missing);
+  }
+  // The same through `path`, which must run here (tests, benchmarks).
+  void decode(AdpcmPath path, AdpcmHistory& history, const uint8_t* frames, size_t count,
+              uint8_t* out, int32_t& missing) const;
 
   // The largest scale predictor p's 32-bit lanes are exact for; -1 for none.
   int maxExactScale(int p) const { return predictors_[static_cast<size_t>(p & 15)].maxScale; }
-  // Whether this build decodes with vectors at all (x86-64: SSE2).
-  static bool vectorised();
-  // The exact 64-bit path alone, for comparing.
-  void decodeScalar(AdpcmHistory& history, const uint8_t* frames, size_t count, uint8_t* out,
-                    int32_t& missing) const;
+  // Whether `path` runs on this machine, and the fastest one that does.
+  static bool runs(AdpcmPath path);
+  static AdpcmPath fastestPath();
 
  private:
+  void decodeScalar(AdpcmHistory& history, const uint8_t* frames, size_t count, uint8_t* out,
+                    int32_t& missing) const;
+  void decodeSse2(AdpcmHistory& history, const uint8_t* frames, size_t count, uint8_t* out,
+                  int32_t& missing) const;
+  void decodeAvx2(AdpcmHistory& history, const uint8_t* frames, size_t count, uint8_t* out,
+                  int32_t& missing) const;
+
   struct Predictor {
     int16_t c[16] = {};
     // Column pairs of M, for outputs 0-3 and 4-7: pair 0 the history (c[i],
     // c[8 + i]), pairs 1-4 residuals (2j, 2j + 1).
-    alignas(16) int16_t pairs[5][2][8] = {};
+    alignas(32) int16_t pairs[5][2][8] = {};
     int maxScale = -1;
     bool held = false;  // the book holds it
   };
+  // Predictor `coefficients` (16 of them), or nullptr for zero ones.
+  static Predictor makePredictor(const int16_t* coefficients);
   Predictor predictors_[kMaxIndexedPredictors];
 };
 

@@ -143,7 +143,7 @@ namespace {
 // scales must fall back) and realistic ones, random frames of every header
 // (scales past 12, predictors the book does not hold), random histories,
 // saturation included: every sample, the history after, the missing index.
-TEST(AdpcmKernel, MatchesTheScalarPathBitForBit) {
+TEST(AdpcmKernel, EveryPathMatchesTheScalarOneBitForBit) {
   std::mt19937 rng(1234);
   int vectorFrames = 0, scalarFrames = 0;
   for (int round = 0; round < 400; ++round) {
@@ -159,17 +159,24 @@ TEST(AdpcmKernel, MatchesTheScalarPathBitForBit) {
       const int p = bytes[9 * f] & 15;
       (std::min(bytes[9 * f] >> 4, 12) <= kernel.maxExactScale(p) ? vectorFrames : scalarFrames)++;
     }
-    AdpcmHistory a, b;
-    a.h[6] = b.h[6] = static_cast<int16_t>(rng());
-    a.h[7] = b.h[7] = static_cast<int16_t>(rng());
-    std::vector<uint8_t> outA(frames * 32), outB(frames * 32);
-    int32_t missingA = -1, missingB = -1;
-    kernel.decode(a, bytes.data(), frames, outA.data(), missingA);
-    kernel.decodeScalar(b, bytes.data(), frames, outB.data(), missingB);
-    ASSERT_EQ(outA, outB) << round;
-    EXPECT_EQ(a.h[6], b.h[6]);
-    EXPECT_EQ(a.h[7], b.h[7]);
-    EXPECT_EQ(missingA, missingB);
+    AdpcmHistory start;
+    start.h[6] = static_cast<int16_t>(rng());
+    start.h[7] = static_cast<int16_t>(rng());
+    AdpcmHistory exact = start;
+    std::vector<uint8_t> want(frames * 32);
+    int32_t wantMissing = -1;
+    kernel.decode(AdpcmPath::Scalar, exact, bytes.data(), frames, want.data(), wantMissing);
+    for (AdpcmPath path : {AdpcmPath::Sse2, AdpcmPath::Avx2}) {
+      if (!AdpcmKernel::runs(path)) continue;
+      AdpcmHistory h = start;
+      std::vector<uint8_t> got(frames * 32);
+      int32_t missing = -1;
+      kernel.decode(path, h, bytes.data(), frames, got.data(), missing);
+      ASSERT_EQ(got, want) << round << " path " << static_cast<int>(path);
+      EXPECT_EQ(h.h[6], exact.h[6]);
+      EXPECT_EQ(h.h[7], exact.h[7]);
+      EXPECT_EQ(missing, wantMissing);
+    }
   }
   EXPECT_GT(vectorFrames, 1000);
   EXPECT_GT(scalarFrames, 100);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "bank/sample_block.h"
 #include "util/endian.h"
 
 namespace zaft {
@@ -123,18 +124,26 @@ size_t SampleDecoder::readAdpcm(uint8_t* out, size_t room) {
 // blank (plausible with every byte 0). Bytes beyond the wave read as 0.
 void SampleDecoder::judge(const uint8_t* frames, int64_t count) {
   if (judgePredictors_ <= 0) return;
-  const int64_t pad = layout_.len % kFrameBytes == 1 ? (layout_.len + kFrameBytes - 1) / kFrameBytes - 1 : -1;
-  const int64_t first = layout_.firstFrame + done_ + judgement_.frames;
-  for (int64_t f = 0; f < count; ++f, frames += kAdpcmFrameBytes) {
-    const uint8_t header = frames[0];
-    const bool plausible = (header >> 4) <= kAdpcmMaxScale && (header & 0x0F) < judgePredictors_ &&
-                           (first + f != pad || header == 0);
-    if (!plausible) continue;
-    ++judgement_.plausible;
-    bool zero = header == 0;
-    for (size_t k = 1; zero && k < kAdpcmFrameBytes; ++k) zero = frames[k] == 0;
-    judgement_.blank += zero;
+  const uint8_t* ok = judge::kPlausible.ok[static_cast<size_t>(judgePredictors_)].data();
+  int64_t plausible = 0;
+  int64_t blank = 0;
+  for (const uint8_t* frame = frames; frame < frames + count * kFrameBytes; frame += kFrameBytes) {
+    const uint8_t header = frame[0];
+    plausible += ok[header];
+    blank += (header == 0) & (loadLE64(frame + 1) == 0);
   }
+  // Only the pad frame of a len % 9 == 1 wave, its last, asks for more: a
+  // header other than 0 there is implausible.
+  if (layout_.len % kFrameBytes == 1) {
+    const int64_t pad = ceilDiv(layout_.len, kFrameBytes) - 1;
+    const int64_t first = layout_.firstFrame + done_ + judgement_.frames;
+    if (pad >= first && pad < first + count) {
+      const uint8_t header = frames[(pad - first) * kFrameBytes];
+      plausible -= header != 0 && ok[header] != 0;
+    }
+  }
+  judgement_.plausible += plausible;
+  judgement_.blank += blank;
   judgement_.frames += count;
 }
 

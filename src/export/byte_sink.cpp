@@ -45,6 +45,8 @@ namespace {
 // Output buffers live on from one file to the next: their pages are
 // touched once per thread, not once per file.
 constexpr size_t kFileBufferSize = 2 * ByteSink::kMaxExtend;
+// A write() of this much or more is not copied into the buffer.
+constexpr size_t kDirectWrite = size_t{64} << 10;
 thread_local std::vector<std::unique_ptr<uint8_t[]>> spareBuffers;
 
 // One output file, written through a buffer of 2 MiB: a file of up to that
@@ -70,9 +72,9 @@ class FileSink : public ByteSink {
     return room;
   }
 
-  // A block of the buffer's size or more goes to the file as it stands.
+  // A large block goes to the file as it stands, after what is buffered.
   void write(const void* data, size_t n) override {
-    if (n < kFileBufferSize) {
+    if (n < kDirectWrite) {
       ByteSink::write(data, n);
       return;
     }

@@ -117,10 +117,19 @@ class MemoryTarget : public OutputTarget {
 class BlockSink : public ByteSink {
  public:
   explicit BlockSink(size_t capacity = 0);
+  // Writes into `block` of `capacity` bytes (one a sink gave back).
+  BlockSink(std::unique_ptr<uint8_t[]> block, size_t capacity)
+      : block_(std::move(block)), capacity_(capacity) {}
   uint8_t* extend(size_t n) override;
   bool finish() override { return true; }
   const uint8_t* data() const { return block_.get(); }
   size_t size() const { return used_; }
+  size_t capacity() const { return capacity_; }
+  // Gives the block up, for another sink to reuse.
+  std::unique_ptr<uint8_t[]> release() {
+    used_ = capacity_ = 0;
+    return std::move(block_);
+  }
 
  private:
   std::unique_ptr<uint8_t[]> block_;

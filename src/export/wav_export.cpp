@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <set>
 
@@ -157,18 +158,45 @@ void makeWave(const RomImage& rom, const BankFile& bank, int64_t tblOffset, cons
 // a larger one is made by the writer as it writes.
 constexpr int64_t kMaxPreparedBytes = int64_t{8} << 20;
 
+// The memory files are made in, handed back after their writing: pages
+// touched once, not once per wave.
+class SpareBlocks {
+ public:
+  std::unique_ptr<BlockSink> take(size_t size) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = spare_.begin(); it != spare_.end(); ++it) {
+      if ((*it)->capacity() >= size) {
+        const size_t capacity = (*it)->capacity();
+        std::unique_ptr<BlockSink> reused = std::make_unique<BlockSink>((*it)->release(), capacity);
+        spare_.erase(it);
+        return reused;
+      }
+    }
+    return std::make_unique<BlockSink>(size);
+  }
+  void give(std::unique_ptr<BlockSink> sink) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (spare_.size() < kKept) spare_.push_back(std::move(sink));
+  }
+
+ private:
+  static constexpr size_t kKept = 32;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<BlockSink>> spare_;
+};
+
 // Makes wave `ref`'s file in memory, unless its name is refused or it is
 // too large.
 PreparedWave prepareWave(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
                          const WaveRef& ref, const PlannedFile& name, const WavOptions& options,
-                         bool verbose) {
+                         bool verbose, SpareBlocks& blocks) {
   PreparedWave made;
   if (name.refused()) return made;
   const ALWaveTable& wave = bank.wave(ref);
   const int64_t size = static_cast<int64_t>(kWavHeaderSize + 1 + kMaxSamplerChunkBytes) +
                        layoutSamples(rom, tblOffset, wave, bank.bookOf(wave)).pcmBytes();
   if (size > kMaxPreparedBytes) return made;
-  made.file = std::make_unique<BlockSink>(static_cast<size_t>(size));
+  made.file = blocks.take(static_cast<size_t>(size));
   made.warnings = std::make_unique<CollectingReporter>(verbose);
   makeWave(rom, bank, tblOffset, ref, name.path, options, *made.file, *made.warnings, made);
   return made;
@@ -299,11 +327,12 @@ void exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
   // With helpers, waves are made ahead of the one being written, at most a
   // few per helper (each at most kMaxPreparedBytes).
   const int helpers = count > 1 ? std::max(options.threads, 1) - 1 : 0;
+  SpareBlocks blocks;
   std::optional<OrderedPool<PreparedWave>> pool;
   if (helpers > 0) {
     const bool verbose = report.verbose();
     pool.emplace(count, helpers, static_cast<size_t>(4 * helpers), [&, verbose](size_t k) {
-      return prepareWave(rom, bank, tblOffset, bank.waves[k], names[k], options, verbose);
+      return prepareWave(rom, bank, tblOffset, bank.waves[k], names[k], options, verbose, blocks);
     });
   }
   std::set<int16_t> rateWarned;
@@ -319,6 +348,7 @@ void exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
     if (pool) {
       PreparedWave made = pool->take(k);
       writeOne(rom, bank, tblOffset, k, names[k], options, target, report, &made, result);
+      if (made.file) blocks.give(std::move(made.file));
     } else {
       writeOne(rom, bank, tblOffset, k, names[k], options, target, report, nullptr, result);
     }
