@@ -29,12 +29,7 @@
 
 namespace {
 
-std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> bytes(n);
-  for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
-  return bytes;
-}
+using zaft::test::randomBytes;
 
 // A typical order-2 predictor: row 0 weighs h6 negatively, row 1 is the
 // impulse response of a resonant filter.

@@ -12,16 +12,12 @@
 #include "bank/walk.h"
 #include "support/bank_builder.h"
 #include "support/rom_builder.h"
+#include "support/test_util.h"
 
 namespace zaft {
 namespace {
 
-std::vector<uint8_t> randomBytes(size_t size, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> bytes(size);
-  for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
-  return bytes;
-}
+using test::randomBytes;
 
 struct Shape {
   int frames = 10;

@@ -11,16 +11,12 @@
 
 #include "bank/walk.h"
 #include "support/demo_rom.h"
+#include "support/test_util.h"
 
 namespace zaft {
 namespace {
 
-std::vector<uint8_t> randomBytes(size_t size, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::vector<uint8_t> bytes(size);
-  for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
-  return bytes;
-}
+using test::randomBytes;
 
 // Frames as an encoder writes them: scale 0..12, an index the book holds.
 std::vector<uint8_t> encodedFrames(std::mt19937& rng, int count, int predictors) {

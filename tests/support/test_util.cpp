@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <random>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -133,6 +134,13 @@ std::string pythonWithMido() {
     if (runShell(std::string(python) + " -c 'import mido' >/dev/null 2>&1").status == 0) return python;
   }
   return std::string();
+}
+
+std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> bytes(n);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
+  return bytes;
 }
 
 }  // namespace zaft::test

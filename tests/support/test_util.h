@@ -2,6 +2,7 @@
 // process or as the built binary.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -63,6 +64,9 @@ RunResult runInProcess(const std::vector<std::string>& args, const std::string& 
 // The built zaft binary, with `args`, in folder `cwd`, standard input from
 // /dev/null.
 RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd);
+
+// `n` bytes from a Mersenne Twister seeded with `seed`.
+std::vector<uint8_t> randomBytes(size_t n, uint32_t seed);
 
 // A command through /bin/sh; returns its exit status and standard output.
 RunResult runShell(const std::string& command);
