@@ -9,6 +9,7 @@
 
 #include "audio/pitch.h"
 #include "audio/samples.h"
+#include "export/sf2_file.h"
 #include "bank/walk.h"
 #include "util/endian.h"
 #include "util/fatal.h"
@@ -17,35 +18,8 @@ namespace zaft {
 
 namespace {
 
-// Generator operators.
-enum Gen : uint16_t {
-  kPan = 17,
-  kAttackVolEnv = 34,
-  kDecayVolEnv = 36,
-  kSustainVolEnv = 37,
-  kReleaseVolEnv = 38,
-  kInstrument = 41,
-  kKeyRange = 43,
-  kVelRange = 44,
-  kInitialAttenuation = 48,
-  kCoarseTune = 51,
-  kFineTune = 52,
-  kSampleId = 53,
-  kSampleModes = 54,
-  kOverridingRootKey = 58,
-  kInitialPitch = 59,  // a modulator destination only
-};
+using namespace sf2;
 
-// Modulator sources: type << 10 | bipolar << 9 | negative << 8 | index.
-constexpr uint16_t kVelocityNegativeConcave = 1 << 10 | 1 << 8 | 2;
-constexpr uint16_t kPitchWheelBipolar = 1 << 9 | 14;
-constexpr uint16_t kPitchWheelSensitivity = 16;
-// Velocity through the default curve (negative concave, 960 cB) gives an
-// amplitude of (v / 127)^2; half of it gives v / 127, as on the console.
-constexpr int16_t kLinearVelocityCb = 480;
-
-constexpr int kTrailingZeros = 46;  // sample points after each sample
-constexpr size_t kNameBytes = 20;   // 19 characters and a terminating zero
 constexpr int kDrumBank = 128;
 constexpr int kMaxProgram = 127;
 constexpr int32_t kMinTimecents = -12000;
@@ -74,7 +48,7 @@ struct Pcm {
   uint32_t count = 0;  // whole samples
 };
 
-struct SampleHeader {
+struct Sample {
   std::string name;
   int pcm = 0;
   int32_t rate = 0;
@@ -83,95 +57,14 @@ struct SampleHeader {
   SamplePitch pitch;
 };
 
-struct GenValue {
-  uint16_t oper;
-  uint16_t amount;
-};
-
-struct Zone {
-  std::vector<GenValue> gens;  // keyRange first, sampleID last
-  int16_t bendRange = 0;
-};
-
-struct Instrument {
-  std::string name;
-  std::vector<Zone> zones;
-};
-
-struct Preset {
-  std::string name;
-  uint16_t program = 0;
-  uint16_t bank = 0;
-  int instrument = 0;
+// A preset, and the instrument record its comment line describes.
+struct BankPreset {
+  Preset preset;
   const ALInstrument* record = nullptr;
-};
-
-// Names of at most 19 characters, unique in their list: "Inst00", "Inst00~2".
-class UniqueNames {
- public:
-  std::string take(const std::string& wanted) {
-    std::string name = wanted.substr(0, kNameBytes - 1);
-    for (int n = 2; taken_.count(name) != 0; ++n) {
-      const std::string suffix = "~" + std::to_string(n);
-      name.assign(wanted, 0, std::min(wanted.size(), kNameBytes - 1 - suffix.size()));
-      name.append(suffix);
-    }
-    taken_.insert(name);
-    return name;
-  }
-
- private:
-  std::set<std::string> taken_;
 };
 
 std::string entryName(const StructEntry& entry) {
   return std::string(entry.name, strnlen(entry.name, sizeof entry.name));
-}
-
-// Little-endian records, appended.
-class Bytes {
- public:
-  void u8(uint8_t v) { bytes_.push_back(v); }
-  void u16(uint16_t v) {
-    uint8_t b[2];
-    storeLE16(b, v);
-    bytes_.insert(bytes_.end(), b, b + 2);
-  }
-  void u32(uint32_t v) {
-    uint8_t b[4];
-    storeLE32(b, v);
-    bytes_.insert(bytes_.end(), b, b + 4);
-  }
-  void name(const std::string& text) {
-    char field[kNameBytes] = {};
-    std::memcpy(field, text.data(), std::min(text.size(), kNameBytes - 1));
-    bytes_.insert(bytes_.end(), field, field + kNameBytes);
-  }
-  void fourcc(const char* id) { bytes_.insert(bytes_.end(), id, id + 4); }
-  void append(const Bytes& other) {
-    bytes_.insert(bytes_.end(), other.bytes_.begin(), other.bytes_.end());
-  }
-  // A chunk: id, size, body, and a pad byte after an odd size.
-  void chunk(const char* id, const Bytes& body) {
-    fourcc(id);
-    u32(static_cast<uint32_t>(body.size()));
-    append(body);
-    if (body.size() % 2 != 0) u8(0);
-  }
-  size_t size() const { return bytes_.size(); }
-  const std::vector<uint8_t>& data() const { return bytes_; }
-
- private:
-  std::vector<uint8_t> bytes_;
-};
-
-// A text chunk's body: the text, a terminating zero, padded to an even size.
-Bytes textBody(const std::string& text) {
-  Bytes b;
-  for (char c : text) b.u8(static_cast<uint8_t>(c));
-  b.u8(0);
-  if (b.size() % 2 != 0) b.u8(0);
-  return b;
 }
 
 class SoundFontBuilder {
@@ -190,8 +83,7 @@ class SoundFontBuilder {
   int sampleFor(int32_t waveEntry, int32_t rate);
   int pcmFor(int32_t waveEntry);
   void addZones(Instrument& out, const ALInstrument& inst, int32_t rate);
-  Bytes infoList() const;
-  Bytes pdtaList() const;
+  std::string comment() const;
 
   const RomImage& rom_;
   const BankFile& bank_;
@@ -200,10 +92,10 @@ class SoundFontBuilder {
   Reporter& report_;
   std::map<int32_t, const WaveRef*> firstRef_;
 
-  std::vector<Preset> presets_;
+  std::vector<BankPreset> presets_;
   std::vector<Instrument> instruments_;
   std::map<std::pair<int32_t, int32_t>, int> instrumentOf_;
-  std::vector<SampleHeader> samples_;
+  std::vector<Sample> samples_;
   std::map<std::pair<int32_t, int32_t>, int> sampleOf_;
   std::vector<Pcm> pcm_;
   std::map<int32_t, int> pcmOf_;
@@ -239,13 +131,13 @@ int SoundFontBuilder::sampleFor(int32_t waveEntry, int32_t rate) {
   int index = -1;
   const int pcm = pcmFor(waveEntry);
   if (pcm >= 0) {
-    SampleHeader s;
+    Sample s;
     s.pcm = pcm;
     s.rate = rate;
     const WaveRef& first = *firstRef_.at(waveEntry);
     s.pitch = samplePitch(bank_.table.recordAt<ALKeyMap>(first.keyMap));
     std::string name = entryName(bank_.table[waveEntry]);
-    if (rate != first.outputRate) name += "@" + std::to_string(rate);
+    if (rate != first.outputRate) name += formatText("@%d", rate);
     s.name = sampleNames_.take(name);
     // The loop the WAV files' smpl chunk has, clipped to the samples alike.
     LoopPoints loop;
@@ -350,7 +242,7 @@ void SoundFontBuilder::addZones(Instrument& out, const ALInstrument& inst, int32
       release = timecents(env->releaseTime);
     }
     const int32_t pan = (static_cast<int32_t>(sound->samplePan) - 64) * 500 / 64;
-    const SampleHeader& header = samples_[static_cast<size_t>(sample)];
+    const Sample& header = samples_[static_cast<size_t>(sample)];
     for (const Rect& r : done) {
       Zone zone;
       zone.bendRange = inst.bendRange;
@@ -405,11 +297,11 @@ void SoundFontBuilder::build() {
     }
     const int instrument = instrumentFor(instEntry, rate);
     if (instrument < 0) return;  // every note silent
-    Preset p;
-    p.name = entryName(bank_.table[instEntry]);
-    p.bank = static_cast<uint16_t>(presetBank);
-    p.program = static_cast<uint16_t>(program);
-    p.instrument = instrument;
+    BankPreset p;
+    p.preset.name = entryName(bank_.table[instEntry]);
+    p.preset.bank = static_cast<uint16_t>(presetBank);
+    p.preset.program = static_cast<uint16_t>(program);
+    p.preset.instrument = instrument;
     p.record = inst;
     presets_.push_back(p);
   };
@@ -428,31 +320,25 @@ void SoundFontBuilder::build() {
       addPreset(bank->insts[i], number, static_cast<int>(i), rate);
     }
   }
-  std::stable_sort(presets_.begin(), presets_.end(), [](const Preset& a, const Preset& b) {
-    return std::tie(a.bank, a.program) < std::tie(b.bank, b.program);
+  std::stable_sort(presets_.begin(), presets_.end(), [](const BankPreset& a, const BankPreset& b) {
+    return std::tie(a.preset.bank, a.preset.program) < std::tie(b.preset.bank, b.preset.program);
   });
   // The header's names, made unique in preset order: the first of a name
   // keeps it.
   UniqueNames presetNames;
-  for (Preset& p : presets_) p.name = presetNames.take(p.name);
+  for (BankPreset& p : presets_) p.preset.name = presetNames.take(p.preset.name);
 }
 
-Bytes SoundFontBuilder::infoList() const {
-  Bytes info;
-  info.fourcc("INFO");
-  Bytes version;
-  version.u16(2);
-  version.u16(1);
-  info.chunk("ifil", version);
-  info.chunk("isng", textBody("EMU8000"));
-  info.chunk("INAM", textBody(options_.title.substr(0, 255)));
-  info.chunk("ISFT", textBody(std::string("ZAFT ") + ZAFT_VERSION));
+// The console's channel settings of each preset's instrument, which the
+// zones do not carry.
+std::string SoundFontBuilder::comment() const {
   std::string comment =
       "Preset bank b, program i: instrument i of bank b; bank 128, program b: bank b's "
       "percussion instrument. The console sets each instrument's volume and pan as the "
       "channel's on a program change:\n";
-  for (const Preset& p : presets_) {
-    const ALInstrument& r = *p.record;
+  for (const BankPreset& bp : presets_) {
+    const Preset& p = bp.preset;
+    const ALInstrument& r = *bp.record;
     const std::string line = formatText(
         "%03u:%03u %s: volume %u, pan %u, priority %u, bend range %d cents, tremolo %u/%u/%u/%u, "
         "vibrato %u/%u/%u/%u\n",
@@ -461,104 +347,7 @@ Bytes SoundFontBuilder::infoList() const {
     if (comment.size() + line.size() >= kMaxComment) break;
     comment += line;
   }
-  info.chunk("ICMT", textBody(comment));
-  return info;
-}
-
-Bytes SoundFontBuilder::pdtaList() const {
-  Bytes phdr, pbag, pmod, pgen, inst, ibag, imod, igen, shdr;
-  uint16_t bags = 0, gens = 0;
-  for (const Preset& p : presets_) {
-    phdr.name(p.name);
-    phdr.u16(p.program);
-    phdr.u16(p.bank);
-    phdr.u16(bags);
-    phdr.u32(0);
-    phdr.u32(0);
-    phdr.u32(0);
-    pbag.u16(gens);
-    pbag.u16(0);
-    ++bags;
-    pgen.u16(kInstrument);
-    pgen.u16(static_cast<uint16_t>(p.instrument));
-    ++gens;
-  }
-  phdr.name("EOP");
-  phdr.u16(0);
-  phdr.u16(0);
-  phdr.u16(bags);
-  phdr.u32(0);
-  phdr.u32(0);
-  phdr.u32(0);
-  pbag.u16(gens);
-  pbag.u16(0);
-  for (int k = 0; k < 10; ++k) pmod.u8(0);
-  pgen.u32(0);
-
-  uint32_t ibags = 0, igens = 0, imods = 0;
-  for (const Instrument& i : instruments_) {
-    inst.name(i.name);
-    inst.u16(static_cast<uint16_t>(ibags));
-    for (const Zone& z : i.zones) {
-      ibag.u16(static_cast<uint16_t>(igens));
-      ibag.u16(static_cast<uint16_t>(imods));
-      ++ibags;
-      for (const GenValue& g : z.gens) {
-        igen.u16(g.oper);
-        igen.u16(g.amount);
-        ++igens;
-      }
-      // Velocity as linear amplitude, in place of the default curve; the
-      // default pitch wheel (its range set by the sequence) off, and the
-      // instrument's own bend range in cents instead.
-      const uint16_t mods[3][5] = {
-          {kVelocityNegativeConcave, kInitialAttenuation, static_cast<uint16_t>(kLinearVelocityCb), 0, 0},
-          {kPitchWheelBipolar, kInitialPitch, 0, kPitchWheelSensitivity, 0},
-          {kPitchWheelBipolar, kInitialPitch, static_cast<uint16_t>(z.bendRange), 0, 0}};
-      for (const auto& m : mods) {
-        for (uint16_t v : m) imod.u16(v);
-        ++imods;
-      }
-    }
-  }
-  inst.name("EOI");
-  inst.u16(static_cast<uint16_t>(ibags));
-  ibag.u16(static_cast<uint16_t>(igens));
-  ibag.u16(static_cast<uint16_t>(imods));
-  for (int k = 0; k < 10; ++k) imod.u8(0);
-  igen.u32(0);
-
-  for (const SampleHeader& s : samples_) {
-    const Pcm& pcm = pcm_[static_cast<size_t>(s.pcm)];
-    shdr.name(s.name);
-    shdr.u32(pcm.start);
-    shdr.u32(pcm.start + pcm.count);
-    shdr.u32(pcm.start + (s.looped ? s.loopStart : 0));
-    shdr.u32(pcm.start + (s.looped ? s.loopEnd : pcm.count));
-    shdr.u32(static_cast<uint32_t>(s.rate));
-    // The root key of the first sound that reached the wave; every zone
-    // sets its own root key and tuning, which a synthesizer adds to the
-    // header's correction, so that stays 0.
-    shdr.u8(static_cast<uint8_t>(s.pitch.rootKey()));
-    shdr.u8(0);
-    shdr.u16(0);
-    shdr.u16(1);  // mono
-  }
-  shdr.name("EOS");
-  for (int k = 0; k < 26; ++k) shdr.u8(0);
-
-  Bytes pdta;
-  pdta.fourcc("pdta");
-  pdta.chunk("phdr", phdr);
-  pdta.chunk("pbag", pbag);
-  pdta.chunk("pmod", pmod);
-  pdta.chunk("pgen", pgen);
-  pdta.chunk("inst", inst);
-  pdta.chunk("ibag", ibag);
-  pdta.chunk("imod", imod);
-  pdta.chunk("igen", igen);
-  pdta.chunk("shdr", shdr);
-  return pdta;
+  return comment;
 }
 
 bool SoundFontBuilder::write(ByteSink& sink) {
@@ -567,45 +356,42 @@ bool SoundFontBuilder::write(ByteSink& sink) {
                  "soundfont\n",
                  leftOut_);
   }
-  const Bytes info = infoList();
-  const Bytes pdta = pdtaList();
-  const uint64_t smplBytes = points_ * 2;
-  // RIFF size: "sfbk", the INFO list, the sdta list with its smpl chunk, the pdta list.
-  const uint64_t riff = 4 + (8 + info.size()) + (8 + 4 + 8 + smplBytes) + (8 + pdta.size());
-  if (riff > UINT32_MAX || presets_.size() > UINT16_MAX || samples_.size() > UINT16_MAX ||
-      instruments_.size() > UINT16_MAX) {
+  Contents contents;
+  contents.title = options_.title;
+  contents.software = std::string("ZAFT ") + ZAFT_VERSION;
+  contents.comment = comment();
+  for (const BankPreset& p : presets_) contents.presets.push_back(p.preset);
+  contents.instruments = instruments_;
+  for (const Sample& s : samples_) {
+    const Pcm& pcm = pcm_[static_cast<size_t>(s.pcm)];
+    SampleHeader h;
+    h.name = s.name;
+    h.start = pcm.start;
+    h.end = pcm.start + pcm.count;
+    h.loopStart = pcm.start + (s.looped ? s.loopStart : 0);
+    h.loopEnd = pcm.start + (s.looped ? s.loopEnd : pcm.count);
+    h.rate = s.rate;
+    // The root key of the first sound that reached the wave.
+    h.rootKey = static_cast<uint8_t>(s.pitch.rootKey());
+    contents.samples.push_back(h);
+  }
+  contents.points = points_;
+  if (!fits(contents)) {
     report_.err("The soundfont would not fit one RIFF file (4 GiB, 65535 records of a kind); it "
                 "is not written\n");
     return false;
   }
-  Bytes head;
-  head.fourcc("RIFF");
-  head.u32(static_cast<uint32_t>(riff));
-  head.fourcc("sfbk");
-  head.fourcc("LIST");
-  head.u32(static_cast<uint32_t>(info.size()));
-  head.append(info);
-  head.fourcc("LIST");
-  head.u32(static_cast<uint32_t>(4 + 8 + smplBytes));
-  head.fourcc("sdta");
-  head.fourcc("smpl");
-  head.u32(static_cast<uint32_t>(smplBytes));
-  sink.write(head.data().data(), head.size());
-
-  for (const Pcm& pcm : pcm_) {
-    SampleDecoder decoder(rom_, pcm.layout);
-    for (uint64_t left = uint64_t{pcm.count} * 2; left > 0;) {
-      const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, ByteSink::kMaxExtend));
-      decoder.read(sink.extend(piece), piece);
-      left -= piece;
+  sf2::write(contents, sink, [&](ByteSink& out) {
+    for (const Pcm& pcm : pcm_) {
+      SampleDecoder decoder(rom_, pcm.layout);
+      for (uint64_t left = uint64_t{pcm.count} * 2; left > 0;) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, ByteSink::kMaxExtend));
+        decoder.read(out.extend(piece), piece);
+        left -= piece;
+      }
+      std::memset(out.extend(kTrailingZeros * 2), 0, kTrailingZeros * 2);
     }
-    std::memset(sink.extend(kTrailingZeros * 2), 0, kTrailingZeros * 2);
-  }
-  Bytes tail;
-  tail.fourcc("LIST");
-  tail.u32(static_cast<uint32_t>(pdta.size()));
-  tail.append(pdta);
-  sink.write(tail.data().data(), tail.size());
+  });
   return true;
 }
 

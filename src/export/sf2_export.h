@@ -19,9 +19,7 @@
 //     channel settings on the console: they are in the file's comment, not
 //     in the zones.
 //
-// File layout (little-endian): RIFF "sfbk" { LIST "INFO" { ifil isng INAM
-// ISFT ICMT }, LIST "sdta" { smpl }, LIST "pdta" { phdr pbag pmod pgen inst
-// ibag imod igen shdr } }; every list of records ends in a terminal record.
+// The file's own layout is export/sf2_file.h's.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,89 @@
+// One bank file ripped whole (the walk, its WAV files, header, JSON
+// document and soundfont), and /x and /m: every bank file and sequence bank
+// of the ROM, each into a folder of its own, with the summary.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bank/offset_scan.h"
+#include "bank/sample_block.h"
+#include "bank/sequence_bank.h"
+#include "bank/walk.h"
+#include "driver/options.h"
+#include "export/byte_sink.h"
+#include "export/json_export.h"
+#include "export/output_plan.h"
+#include "export/wav_export.h"
+#include "rom/rom_image.h"
+#include "util/reporter.h"
+
+namespace zaft {
+
+// One bank file to rip: where it is, which sample block it uses, where its
+// files go.
+struct BankJob {
+  int32_t ctlOffset = 0;
+  OffsetSource ctlSource = OffsetSource::None;
+  bool samples = false;  // WAV files are written, from tblOffset
+  int32_t tblOffset = 0;
+  OffsetSource tblSource = OffsetSource::None;
+  std::string folder;
+};
+
+// What became of a bank file.
+struct BankOutcome {
+  bool recognized = false;
+  int32_t records = 0;
+  int32_t wavFiles = 0;
+  bool jsonWritten = false;
+  std::string failure;  // the first output that was not written, and why
+};
+// A message on one line: line ends inside become "; ", blanks and line ends
+// at either end go.
+std::string oneLine(std::string text);
+// Creates the output folder `path` (and its parents) when missing; fatal
+// when it cannot be made.
+void makeFolder(const std::string& path, OutputBudget& budget);
+
+
+class Run {
+ public:
+  Run(const Settings& settings, const RomImage& rom, Reporter& report, OutputBudget& budget)
+      : s_(settings), rom_(rom), report_(report), budget_(budget), plan_(rom.identity()),
+        files_(budget) {}
+
+  int single(const BankJob& job);
+  // /x and /m: every bank file of `jobs` and every sequence bank, each into
+  // a folder of its own, and the summary.
+  int extractAll(const std::vector<BankJob>& jobs, const std::vector<SequenceBank>& sequences,
+                 bool withBankFiles);
+
+ private:
+  WalkLimits limits(bool samples) const {
+    WalkLimits l;
+    l.nameTemplate = s_.nameTemplate;
+    l.rateRatio = s_.rateRatio;
+    l.samplesWritten = samples;
+    return l;
+  }
+  void searchWhenGuessFails(BankJob& job);
+  void reportSettings(const BankJob& job);
+  void rip(const BankJob& job, BankOutcome& outcome);
+  void validateAfterWalk(const BankJob& job, const BankFile& bank, const WavResult& wavs);
+  // Both give back why the output was not written; empty when it was.
+  std::string writeHeader(const BankFile& bank, const PlannedFile& file);
+  std::string writeJson(const BankFile& bank, const BankJob& job, const WavResult& wavs,
+                        const PlannedFile& file);
+  std::string writeSoundFont(const BankFile& bank, const BankJob& job, const PlannedFile& file);
+  void ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int& files);
+
+  const Settings& s_;
+  const RomImage& rom_;
+  Reporter& report_;
+  OutputBudget& budget_;
+  OutputPlan plan_;
+  FileTarget files_;
+};
+
+}  // namespace zaft

@@ -1,0 +1,225 @@
+#include "export/sf2_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "util/endian.h"
+
+namespace zaft::sf2 {
+
+namespace {
+
+// Modulator sources: type << 10 | bipolar << 9 | negative << 8 | index.
+constexpr uint16_t kVelocityNegativeConcave = 1 << 10 | 1 << 8 | 2;
+constexpr uint16_t kPitchWheelBipolar = 1 << 9 | 14;
+constexpr uint16_t kPitchWheelSensitivity = 16;
+// Velocity through the default curve (negative concave, 960 cB) gives an
+// amplitude of (v / 127)^2; half of it gives v / 127, as on the console.
+constexpr int16_t kLinearVelocityCb = 480;
+constexpr size_t kMaxComment = 65534;  // and its terminating zero
+
+// Little-endian records, appended.
+class Bytes {
+ public:
+  void u8(uint8_t v) { bytes_.push_back(v); }
+  void u16(uint16_t v) {
+    uint8_t b[2];
+    storeLE16(b, v);
+    put(b, 2);
+  }
+  void u32(uint32_t v) {
+    uint8_t b[4];
+    storeLE32(b, v);
+    put(b, 4);
+  }
+  void name(const std::string& text) {
+    uint8_t field[kNameBytes] = {};
+    std::memcpy(field, text.data(), std::min(text.size(), kNameBytes - 1));
+    put(field, kNameBytes);
+  }
+  void fourcc(const char* id) { put(reinterpret_cast<const uint8_t*>(id), 4); }
+  void append(const Bytes& other) {
+    bytes_.insert(bytes_.end(), other.bytes_.begin(), other.bytes_.end());
+  }
+  // A chunk: id, size, body, and a pad byte after an odd size.
+  void chunk(const char* id, const Bytes& body) {
+    fourcc(id);
+    u32(static_cast<uint32_t>(body.size()));
+    append(body);
+    if (body.size() % 2 != 0) u8(0);
+  }
+  size_t size() const { return bytes_.size(); }
+  const std::vector<uint8_t>& data() const { return bytes_; }
+
+ private:
+  // Byte by byte: GCC 12 misjudges insert() of a few bytes as an overflow.
+  void put(const uint8_t* b, size_t n) {
+    for (size_t k = 0; k < n; ++k) bytes_.push_back(b[k]);
+  }
+  std::vector<uint8_t> bytes_;
+};
+
+// A text chunk's body: the text, a terminating zero, padded to an even size.
+Bytes textBody(const std::string& text) {
+  Bytes b;
+  for (char c : text) b.u8(static_cast<uint8_t>(c));
+  b.u8(0);
+  if (b.size() % 2 != 0) b.u8(0);
+  return b;
+}
+
+Bytes infoList(const Contents& c) {
+  Bytes info;
+  info.fourcc("INFO");
+  Bytes version;
+  version.u16(2);
+  version.u16(1);
+  info.chunk("ifil", version);
+  info.chunk("isng", textBody("EMU8000"));
+  info.chunk("INAM", textBody(c.title.substr(0, 255)));
+  info.chunk("ISFT", textBody(c.software));
+  info.chunk("ICMT", textBody(c.comment.substr(0, kMaxComment)));
+  return info;
+}
+
+Bytes pdtaList(const Contents& c) {
+  Bytes phdr, pbag, pmod, pgen, inst, ibag, imod, igen, shdr;
+  uint16_t bags = 0, gens = 0;
+  const auto presetHeader = [&](const std::string& name, uint16_t program, uint16_t bank) {
+    phdr.name(name);
+    phdr.u16(program);
+    phdr.u16(bank);
+    phdr.u16(bags);
+    phdr.u32(0);  // library, genre, morphology
+    phdr.u32(0);
+    phdr.u32(0);
+  };
+  for (const Preset& p : c.presets) {
+    presetHeader(p.name, p.program, p.bank);
+    pbag.u16(gens);
+    pbag.u16(0);
+    ++bags;
+    pgen.u16(kInstrument);
+    pgen.u16(static_cast<uint16_t>(p.instrument));
+    ++gens;
+  }
+  presetHeader("EOP", 0, 0);
+  pbag.u16(gens);
+  pbag.u16(0);
+  for (int k = 0; k < 10; ++k) pmod.u8(0);
+  pgen.u32(0);
+
+  uint32_t ibags = 0, igens = 0, imods = 0;
+  for (const Instrument& i : c.instruments) {
+    inst.name(i.name);
+    inst.u16(static_cast<uint16_t>(ibags));
+    for (const Zone& z : i.zones) {
+      ibag.u16(static_cast<uint16_t>(igens));
+      ibag.u16(static_cast<uint16_t>(imods));
+      ++ibags;
+      for (const GenValue& g : z.gens) {
+        igen.u16(g.oper);
+        igen.u16(g.amount);
+        ++igens;
+      }
+      // Velocity as linear amplitude, in place of the default curve; the
+      // default pitch wheel (its range set by the sequence) off, and the
+      // instrument's own bend range in cents instead.
+      const uint16_t mods[3][5] = {
+          {kVelocityNegativeConcave, kInitialAttenuation, static_cast<uint16_t>(kLinearVelocityCb), 0, 0},
+          {kPitchWheelBipolar, kInitialPitch, 0, kPitchWheelSensitivity, 0},
+          {kPitchWheelBipolar, kInitialPitch, static_cast<uint16_t>(z.bendRange), 0, 0}};
+      for (const auto& m : mods) {
+        for (uint16_t v : m) imod.u16(v);
+        ++imods;
+      }
+    }
+  }
+  inst.name("EOI");
+  inst.u16(static_cast<uint16_t>(ibags));
+  ibag.u16(static_cast<uint16_t>(igens));
+  ibag.u16(static_cast<uint16_t>(imods));
+  for (int k = 0; k < 10; ++k) imod.u8(0);
+  igen.u32(0);
+
+  for (const SampleHeader& s : c.samples) {
+    shdr.name(s.name);
+    shdr.u32(s.start);
+    shdr.u32(s.end);
+    shdr.u32(s.loopStart);
+    shdr.u32(s.loopEnd);
+    shdr.u32(static_cast<uint32_t>(s.rate));
+    // Every zone sets its own root key and tuning, which a synthesizer adds
+    // to the header's correction, so that stays 0.
+    shdr.u8(s.rootKey);
+    shdr.u8(0);
+    shdr.u16(0);
+    shdr.u16(1);  // mono
+  }
+  shdr.name("EOS");
+  for (int k = 0; k < 26; ++k) shdr.u8(0);
+
+  Bytes pdta;
+  pdta.fourcc("pdta");
+  pdta.chunk("phdr", phdr);
+  pdta.chunk("pbag", pbag);
+  pdta.chunk("pmod", pmod);
+  pdta.chunk("pgen", pgen);
+  pdta.chunk("inst", inst);
+  pdta.chunk("ibag", ibag);
+  pdta.chunk("imod", imod);
+  pdta.chunk("igen", igen);
+  pdta.chunk("shdr", shdr);
+  return pdta;
+}
+
+}  // namespace
+
+std::string UniqueNames::take(const std::string& wanted) {
+  std::string name = wanted.substr(0, kNameBytes - 1);
+  for (int n = 2; taken_.count(name) != 0; ++n) {
+    std::string suffix = "~";  // appended: GCC 12 misjudges "~" + string as overlapping
+    suffix += std::to_string(n);
+    name = wanted.substr(0, kNameBytes - 1 - suffix.size()) + suffix;
+  }
+  taken_.insert(name);
+  return name;
+}
+
+bool fits(const Contents& c) {
+  const uint64_t riff = 4 + (8 + infoList(c).size()) + (8 + 4 + 8 + c.points * 2) +
+                        (8 + pdtaList(c).size());
+  return riff <= UINT32_MAX && c.presets.size() <= UINT16_MAX && c.samples.size() <= UINT16_MAX &&
+         c.instruments.size() <= UINT16_MAX;
+}
+
+void write(const Contents& c, ByteSink& sink, const std::function<void(ByteSink&)>& writePoints) {
+  const Bytes info = infoList(c);
+  const Bytes pdta = pdtaList(c);
+  const uint64_t smplBytes = c.points * 2;
+  // RIFF size: "sfbk", the INFO list, the sdta list with its smpl chunk, the pdta list.
+  const uint64_t riff = 4 + (8 + info.size()) + (8 + 4 + 8 + smplBytes) + (8 + pdta.size());
+  Bytes head;
+  head.fourcc("RIFF");
+  head.u32(static_cast<uint32_t>(riff));
+  head.fourcc("sfbk");
+  head.fourcc("LIST");
+  head.u32(static_cast<uint32_t>(info.size()));
+  head.append(info);
+  head.fourcc("LIST");
+  head.u32(static_cast<uint32_t>(4 + 8 + smplBytes));
+  head.fourcc("sdta");
+  head.fourcc("smpl");
+  head.u32(static_cast<uint32_t>(smplBytes));
+  sink.write(head.data().data(), head.size());
+
+  writePoints(sink);
+  Bytes tail;
+  tail.fourcc("LIST");
+  tail.u32(static_cast<uint32_t>(pdta.size()));
+  tail.append(pdta);
+  sink.write(tail.data().data(), tail.size());
+}
+
+
+}  // namespace zaft::sf2
