@@ -38,7 +38,7 @@ constexpr int kWaves = 1000;  // about 60 MiB of samples: 6000 frames, or 60000 
 // drums, a pad, a bell), encoded once with a book fitted to it.
 struct RealAudio {
   std::vector<uint8_t> frames;
-  zaft::test::BookSpec book;
+  zaft::test::BookDesign book;
   std::vector<uint8_t> raw;  // big-endian samples of the same material
 };
 
@@ -74,7 +74,7 @@ struct Fixture {
   explicit Fixture(bool real) {
     using namespace zaft::test;
     std::mt19937 rng(7);
-    BankFileSpec design;
+    BankFileDesign design;
     design.envelopes.resize(8);
     // Sound k of each instrument plays key 10 + k alone, so every wave
     // sounds in the soundfont too.
@@ -84,9 +84,9 @@ struct Fixture {
     }
     const RealAudio audio = real ? realAudio() : RealAudio{};
     for (int b = 0; b < 16; ++b) design.books.push_back(real ? audio.book : simpleBook(4));
-    InstrumentSpec inst;
+    InstrumentDesign inst;
     for (int w = 0; w < kWaves; ++w) {
-      WaveSpec wave;
+      WaveDesign wave;
       wave.type = w % 10 == 9 ? 1 : 0;
       wave.data.resize(wave.type == 0 ? 9 * 6000 : 60000);
       if (real) {
@@ -113,7 +113,7 @@ struct Fixture {
         inst.sounds.clear();
       }
     }
-    BankSpec bank;
+    BankDesign bank;
     for (size_t i = 0; i < design.instruments.size(); ++i) bank.insts.push_back(static_cast<int>(i));
     design.banks = {bank};
     BuiltBank built = buildBank(design);

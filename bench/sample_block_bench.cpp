@@ -31,7 +31,7 @@
 
 namespace {
 
-using zaft::test::BankFileSpec;
+using zaft::test::BankFileDesign;
 using zaft::test::BuiltBank;
 
 constexpr size_t kRomSize = size_t{64} << 20;
@@ -58,14 +58,14 @@ BuiltBank buildBank(Variant variant) {
   const bool bigBooks = variant == Variant::BigBooks || hugeWave || variant == Variant::OneFrame;
   const int waveCount = hugeWave || variant == Variant::OneFrame ? 1 : kWaves;
   std::mt19937 rng(42);
-  BankFileSpec design;
+  BankFileDesign design;
   design.envelopes.push_back({});
   design.keyMaps.push_back({});
   const int bookSizes[3] = {2, 4, 8};
   for (int b = 0; b < 3; ++b) design.books.push_back(zaft::test::simpleBook(bigBooks ? 16 : bookSizes[b]));
-  zaft::test::InstrumentSpec instrument;
+  zaft::test::InstrumentDesign instrument;
   for (int w = 0; w < waveCount; ++w) {
-    zaft::test::WaveSpec wave;
+    zaft::test::WaveDesign wave;
     wave.book = static_cast<int>(rng() % 3);
     const int predictors = design.books[static_cast<size_t>(wave.book)].npredictors;
     int frames = 100 + static_cast<int>(rng() % 2000);
@@ -79,7 +79,7 @@ BuiltBank buildBank(Variant variant) {
     const bool noPad = variant == Variant::OneFrame || variant == Variant::HugeWaveAfterZeros;
     if (w % 7 == 0 && !noPad) wave.data.push_back(0x00);  // an encoder's pad byte
     design.waves.push_back(wave);
-    zaft::test::SoundSpec sound;
+    zaft::test::SoundDesign sound;
     sound.envelope = 0;
     sound.keyMap = 0;
     sound.wave = w;
@@ -87,7 +87,7 @@ BuiltBank buildBank(Variant variant) {
     instrument.sounds.push_back(w);
   }
   design.instruments.push_back(instrument);
-  zaft::test::BankSpec bank;
+  zaft::test::BankDesign bank;
   bank.insts = {0};
   design.banks.push_back(bank);
   return zaft::test::buildBank(design);

@@ -13,14 +13,14 @@ using namespace zaft::test;
 
 namespace {
 
-BankFileSpec smallBank(int variant) {
-  BankFileSpec design;
+BankFileDesign smallBank(int variant) {
+  BankFileDesign design;
   design.envelopes.push_back({0, 1000, 5000, 127, 100});
   design.keyMaps.push_back({0, 127, 0, 127, 60, static_cast<int8_t>(variant - 2)});
   design.loops.push_back({16, 64, -1, true});
   design.loops.push_back({0, 40, 2147483647, false});
   design.books.push_back(simpleBook(variant % 2 == 0 ? 2 : 4));
-  WaveSpec adpcm;
+  WaveDesign adpcm;
   adpcm.type = 0;
   for (int f = 0; f < 8; ++f) {
     adpcm.data.push_back(static_cast<uint8_t>((f % 3) << 4 | (f % 2)));
@@ -29,7 +29,7 @@ BankFileSpec smallBank(int variant) {
   if (variant == 3) adpcm.data.push_back(0);  // len % 9 == 1
   adpcm.loop = 0;
   adpcm.book = 0;
-  WaveSpec raw;
+  WaveDesign raw;
   raw.type = 1;
   for (int i = 0; i < 40; ++i) {
     raw.data.push_back(static_cast<uint8_t>(i * 7));
@@ -40,12 +40,12 @@ BankFileSpec smallBank(int variant) {
   design.sounds.push_back({0, 0, 0, 64, 127, 0});
   design.sounds.push_back({0, 0, 1, 32, 100, 0});
   design.sounds.push_back({0, -1, 0, 96, 90, 0});
-  InstrumentSpec inst;
+  InstrumentDesign inst;
   inst.sounds = {0, 1};
-  InstrumentSpec drums;
+  InstrumentDesign drums;
   drums.sounds = {2, 0};
   design.instruments = {inst, drums};
-  BankSpec bank;
+  BankDesign bank;
   bank.sampleRate = variant % 2 == 0 ? 22050 : 16000;
   bank.insts = {0, 0};
   if (variant >= 2) bank.percussion = 1;

@@ -34,12 +34,12 @@ struct Bank {
 
 Bank buildWaves(const std::vector<Shape>& shapes) {
   std::mt19937 rng(1);
-  test::BankFileSpec design;
+  test::BankFileDesign design;
   design.envelopes.push_back({});
   design.keyMaps.push_back({});
   design.instruments.push_back({});
   for (const Shape& shape : shapes) {
-    test::WaveSpec wave;
+    test::WaveDesign wave;
     for (int f = 0; f < shape.frames; ++f) {
       // Frames as an encoder writes them: scale 0..12, an index the book holds.
       for (int i = 0; i < 9; ++i) wave.data.push_back(static_cast<uint8_t>(rng()));
@@ -60,7 +60,7 @@ Bank buildWaves(const std::vector<Shape>& shapes) {
     design.sounds.push_back({0, 0, index});
     design.instruments[0].sounds.push_back(index);
   }
-  test::BankSpec bank;
+  test::BankDesign bank;
   bank.insts = {0};
   design.banks.push_back(bank);
   Bank out{test::buildBank(design), {}};

@@ -50,7 +50,7 @@ void putWave(RomBuilder& b, size_t at, uint8_t type, size_t loop, size_t book) {
   b.ptr(at + 12, loop).ptr(at + 16, book);
 }
 
-RomBuilder place(const test::BankFileSpec& design) {
+RomBuilder place(const test::BankFileDesign& design) {
   RomBuilder b;
   test::placeBank(b, test::buildBank(design), 0, 0x1000);
   return b;
@@ -236,7 +236,7 @@ TEST(WalkTest, WrongRevisionIsReportedOnStandardOutputAndEntersNothing) {
 // Records shared by several pointers of the same or of another kind: a loop
 // is entered as the kind of the wave that reached it first.
 TEST(WalkTest, EachRecordIsEnteredOnceAsTheKindItWasFirstReachedAs) {
-  test::BankFileSpec d;
+  test::BankFileDesign d;
   d.envelopes = {{}};
   d.keyMaps = {{}};
   d.loops = {{5, 50, -1, true}, {7, 70, 2, false}};
@@ -368,7 +368,7 @@ TEST(WalkTest, ZeroAndNegativeCountsGiveEmptyLists) {
 // that reached them; a bank's percussion instrument is walked before its
 // instruments with the instrument number left from before.
 TEST(WalkTest, RecordsAndWavesCarryThePositionOfTheFirstSoundThatReachedThem) {
-  test::BankFileSpec d;
+  test::BankFileDesign d;
   d.keyMaps = {{}, {}};
   d.waves.assign(5, {1, 0, std::vector<uint8_t>(8), -1, -1});
   d.sounds = {{-1, 1, 0}, {-1, 0, 1}, {-1, -1, 0}, {-1, 0, 2},  // bank 0
@@ -591,7 +591,7 @@ struct Seed {
 };
 
 Seed richBank() {
-  test::BankFileSpec d;
+  test::BankFileDesign d;
   d.envelopes = {{10, 20, 30, 127, 90}, {0, 0, 0, 100, 0}};
   d.keyMaps = {{0, 127, 0, 60, 48, -3}, {0, 127, 61, 127, 72, 5}};
   d.loops = {{0, 64, -1, true}, {16, 32, 2, false}};

@@ -25,12 +25,12 @@ constexpr size_t kRomSize = 0x8000;
 // One bank, one instrument, two sounds sharing an envelope and a key map:
 // an ADPCM wave (loop and one-predictor book) and a raw wave (raw loop).
 // Every record kind appears once or twice.
-test::BankFileSpec smallBank() {
-  test::BankFileSpec design;
+test::BankFileDesign smallBank() {
+  test::BankFileDesign design;
   design.envelopes = {{0, 1000000, 50000, 127, 100}};
   design.keyMaps = {{0, 127, 0, 127, 60, -5}};
   design.loops = {{0, 64, -1, true}, {8, 24, 2, false}};
-  test::BookSpec book = test::simpleBook(1);
+  test::BookDesign book = test::simpleBook(1);
   book.predictors[0] = -32768;
   book.predictors[7] = 32767;
   design.books = {book};
@@ -47,11 +47,11 @@ test::BankFileSpec smallBank() {
   }
   design.waves = {{0, 0, frames, 0, 0}, {1, 0, raw, 1, -1}};
   design.sounds = {{0, 0, 0, 64, 127, 0}, {0, 0, 1, 32, 200, 1}};
-  test::InstrumentSpec inst;
+  test::InstrumentDesign inst;
   inst.sounds = {0, 1};
   inst.bendRange = -2;
   design.instruments = {inst};
-  test::BankSpec bank;
+  test::BankDesign bank;
   bank.insts = {0};
   design.banks = {bank};
   return design;
@@ -62,7 +62,7 @@ struct Walked {
   RomImage rom;
   BankFile bank;
 
-  static std::vector<uint8_t> romWith(const test::BankFileSpec& design) {
+  static std::vector<uint8_t> romWith(const test::BankFileDesign& design) {
     test::RomBuilder builder(kRomSize);
     test::placeBank(builder, test::buildBank(design), kCtl, kTbl);
     return builder.bytes();

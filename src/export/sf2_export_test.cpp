@@ -40,8 +40,8 @@ std::vector<uint8_t> frames(int count, uint32_t seed) {
 // melodic wave), a key split and a velocity split. Bank 1 at 16000 Hz: an
 // instrument whose key maps are not sorted (0-10, 60-70, 30-40: the console's
 // search never reaches the third), and the key split again.
-test::BankFileSpec design() {
-  test::BankFileSpec d;
+test::BankFileDesign design() {
+  test::BankFileDesign d;
   d.envelopes = {{10000, 200000, 50000, 127, 64}, {0, 0, 0, 100, 0}};
   d.keyMaps = {{0, 127, 0, 59, 48, 30},   {0, 127, 60, 127, 72, -50}, {0, 63, 0, 127, 60, 0},
                {64, 127, 0, 127, 60, 127}, {0, 127, 36, 36, 36, 0},   {0, 127, 38, 38, 38, -128},
@@ -55,14 +55,14 @@ test::BankFileSpec design() {
   d.sounds = {{0, 0, 0, 0, 127, 0}, {0, 1, 1, 127, 64, 0}, {1, 2, 2, 64, 127, 0},
               {1, 3, 3, 64, 127, 0}, {0, 4, 4, 64, 127, 0}, {0, 5, 0, 64, 127, 0},
               {0, 6, 5, 64, 127, 0}, {0, 7, 1, 64, 127, 0}, {0, 8, 2, 64, 127, 0}};
-  test::InstrumentSpec split, layers, drums, unsorted;
+  test::InstrumentDesign split, layers, drums, unsorted;
   split.sounds = {0, 1};
   layers.sounds = {2, 3};
   drums.sounds = {4, 5};
   unsorted.sounds = {7, 6, 8};
   unsorted.bendRange = -300;
   d.instruments = {split, layers, drums, unsorted};
-  test::BankSpec b0, b1;
+  test::BankDesign b0, b1;
   b0.sampleRate = 22050;
   b0.percussion = 2;
   b0.insts = {0, 1};

@@ -15,7 +15,7 @@
 namespace zaft {
 namespace {
 
-using test::BankFileSpec;
+using test::BankFileDesign;
 using test::RunResult;
 
 constexpr size_t kCtl = 0x1000;
@@ -24,8 +24,8 @@ constexpr size_t kRomSize = 0x10000;
 
 // A book whose predictor 1 is an order-2 resonator (a1 = 1.6, a2 = -0.8):
 // rows are the predictor's impulse responses in 11-bit fixed point.
-test::BookSpec resonatorBook(int32_t npredictors) {
-  test::BookSpec book = test::simpleBook(npredictors);
+test::BookDesign resonatorBook(int32_t npredictors) {
+  test::BookDesign book = test::simpleBook(npredictors);
   const double a1 = 1.6, a2 = -0.8;
   for (int32_t p = 1; p < npredictors; ++p) {
     double row0[8], row1[8];
@@ -75,8 +75,8 @@ std::vector<uint8_t> rawSamples(int count, uint32_t seed) {
 // Two banks at 22050 and 16000 Hz; a percussion instrument; ADPCM and raw
 // waves; a wave table, envelopes and key maps shared between sounds; an
 // instrument shared by both banks; a sound with three null pointers.
-BankFileSpec demoSpec() {
-  BankFileSpec design;
+BankFileDesign demoDesign() {
+  BankFileDesign design;
   design.envelopes = {{0, 1000000, 50000, 127, 100}, {10, 20, 30, 90, 80}};
   design.keyMaps = {{0, 127, 0, 127, 60, -5}, {10, 100, 36, 72, 48, 30}};
   design.loops = {{0, 200, -1, true}, {8, 90, 2147483647, false}};
@@ -97,14 +97,14 @@ BankFileSpec demoSpec() {
       {-1, -1, -1, 0, 0, 0},     // S5: all null
       {1, 0, 4, 64, 64, 0},      // S6
   };
-  test::InstrumentSpec i0, i1, perc, i2, i3;
+  test::InstrumentDesign i0, i1, perc, i2, i3;
   i0.sounds = {0, 1};
   i1.sounds = {2, 3};
   perc.sounds = {4};
   i2.sounds = {5, 3};
   i3.sounds = {6};
   design.instruments = {i0, i1, perc, i2, i3};
-  test::BankSpec b0, b1;
+  test::BankDesign b0, b1;
   b0.sampleRate = 22050;
   b0.percussion = 2;
   b0.insts = {0, 1};
@@ -115,7 +115,7 @@ BankFileSpec demoSpec() {
 }
 
 std::vector<uint8_t> demoRom(test::BuiltBank* builtOut = nullptr) {
-  test::BuiltBank built = test::buildBank(demoSpec());
+  test::BuiltBank built = test::buildBank(demoDesign());
   test::RomBuilder rom(kRomSize, 0xFF);
   rom.put(0, {0x80, 0x37, 0x12, 0x40});
   test::placeBank(rom, built, kCtl, kTbl);
@@ -135,19 +135,19 @@ std::string hex(const std::vector<uint8_t>& bytes, size_t from, size_t count) {
 
 // The expectations file for wavcheck.py: file name → wave index and rate.
 std::string expectations(const test::TempDir& dir, const std::map<std::string, std::pair<int, int>>& files) {
-  BankFileSpec design = demoSpec();
+  BankFileDesign design = demoDesign();
   test::BuiltBank built = test::buildBank(design);
   std::ostringstream json;
   json << "[";
   bool first = true;
   for (const auto& [name, info] : files) {
-    const test::WaveSpec& w = design.waves[static_cast<size_t>(info.first)];
+    const test::WaveDesign& w = design.waves[static_cast<size_t>(info.first)];
     json << (first ? "" : ",") << "{\"file\":\"" << dir.file(name) << "\",\"rate\":" << info.second
          << ",\"type\":" << static_cast<int>(w.type) << ",\"data\":\""
          << hex(w.data, 0, w.data.size()) << "\"";
     if (w.type == 0) {
       json << ",\"book\":[";
-      const test::BookSpec& book = design.books[static_cast<size_t>(w.book)];
+      const test::BookDesign& book = design.books[static_cast<size_t>(w.book)];
       for (size_t i = 0; i < book.predictors.size(); ++i) json << (i ? "," : "") << book.predictors[i];
       json << "]";
     }

@@ -15,14 +15,14 @@ namespace {
 
 using test::RunResult;
 
-test::BankFileSpec smallSpec(int32_t rate, int waves) {
-  test::BankFileSpec design;
+test::BankFileDesign smallDesign(int32_t rate, int waves) {
+  test::BankFileDesign design;
   design.envelopes = {{0, 0, 100, 127, 100}};
   design.keyMaps = {{0, 127, 0, 127, 60, 0}};
   design.books = {test::simpleBook(2)};
-  test::InstrumentSpec inst;
+  test::InstrumentDesign inst;
   for (int w = 0; w < waves; ++w) {
-    test::WaveSpec wave;
+    test::WaveDesign wave;
     wave.type = static_cast<uint8_t>(w % 2);
     // The first wave is long enough for the scan's 16-frame test.
     const int bytes = wave.type == 0 ? 9 * (20 + w) : 2 * (30 + w);
@@ -36,7 +36,7 @@ test::BankFileSpec smallSpec(int32_t rate, int waves) {
     inst.sounds.push_back(w);
   }
   design.instruments = {inst};
-  test::BankSpec bank;
+  test::BankDesign bank;
   bank.sampleRate = rate;
   bank.insts = {0};
   design.banks = {bank};
@@ -57,7 +57,7 @@ Layout threeBankRom() {
   const size_t at[] = {0x10000, 0x18000, 0x20000};
   const int32_t rates[] = {22050, 16000, 32000};
   for (int b = 0; b < 3; ++b) {
-    test::BuiltBank built = test::buildBank(smallSpec(rates[b], 3 + b));
+    test::BuiltBank built = test::buildBank(smallDesign(rates[b], 3 + b));
     size_t tbl = at[b] + ((built.ctl.size() + 15) / 16) * 16;
     test::placeBank(rom, built, at[b], tbl);
     if (b == 2) rom.be32(at[b] + built.instrumentAt[0] + 16, 0x80000000);

@@ -44,8 +44,8 @@ TEST(Hostile, OverlappingHugeCountsStayBounded) {
 
 TEST(Hostile, BooksNeverStoreMoreThanSixteenPredictors) {
   // Sixty books claiming 0x7FFFFFFF predictors each in a 64 KiB ROM.
-  test::BankFileSpec design;
-  test::InstrumentSpec inst;
+  test::BankFileDesign design;
+  test::InstrumentDesign inst;
   for (int b = 0; b < 60; ++b) {
     design.books.push_back(test::simpleBook(1));
     design.books.back().npredictors = 0x7FFFFFFF;
@@ -54,7 +54,7 @@ TEST(Hostile, BooksNeverStoreMoreThanSixteenPredictors) {
     inst.sounds.push_back(b);
   }
   design.instruments = {inst};
-  test::BankSpec bank;
+  test::BankDesign bank;
   bank.insts = {0};
   design.banks = {bank};
   test::RomBuilder rom(0x10000);
@@ -88,14 +88,14 @@ TEST(Hostile, ARefusedRunCreatesNoFolder) {
 
 // One ADPCM wave at bank 0, instrument 0, sound 0, and a raw one at sound 1.
 std::vector<uint8_t> twoWaveRom() {
-  test::BankFileSpec design;
+  test::BankFileDesign design;
   design.books = {test::simpleBook(1)};
   design.waves = {{0, 0, std::vector<uint8_t>(18, 0x10), -1, 0}, {1, 0, {1, 2, 3, 4}, -1, -1}};
   design.sounds = {{-1, -1, 0, 0, 0, 0}, {-1, -1, 1, 0, 0, 0}};
-  test::InstrumentSpec inst;
+  test::InstrumentDesign inst;
   inst.sounds = {0, 1};
   design.instruments = {inst};
-  test::BankSpec bank;
+  test::BankDesign bank;
   bank.insts = {0};
   design.banks = {bank};
   test::RomBuilder rom(0x1000);

@@ -58,8 +58,8 @@ class Random {
 // Every record kind, shared records, null pointers, lists of up to 10 (two
 // header lines), raw waves of types 1, 2 and 255, books of up to 4
 // predictors, values at their limits.
-test::BankFileSpec randomBank(Random& r) {
-  test::BankFileSpec design;
+test::BankFileDesign randomBank(Random& r) {
+  test::BankFileDesign design;
   for (int k = 1 + r.below(4); k > 0; --k) {
     design.envelopes.push_back({r.s32(), r.s32(), r.s32(), r.byte(), r.byte()});
   }
@@ -71,7 +71,7 @@ test::BankFileSpec randomBank(Random& r) {
     design.loops.push_back({r.s32(), r.s32(), r.s32(), r.below(2) == 0});
   }
   for (int k = 1 + r.below(3); k > 0; --k) {
-    test::BookSpec book;
+    test::BookDesign book;
     book.order = r.below(4) == 0 ? r.s32() : 2;
     book.npredictors = 1 + r.below(4);
     for (int c = 0; c < book.npredictors * 16; ++c) {
@@ -81,7 +81,7 @@ test::BankFileSpec randomBank(Random& r) {
   }
   const uint8_t rawTypes[] = {1, 2, 255};
   for (int k = 1 + r.below(6); k > 0; --k) {
-    test::WaveSpec wave;
+    test::WaveDesign wave;
     wave.type = r.below(2) == 0 ? 0 : rawTypes[r.below(3)];
     wave.flags = r.byte();
     wave.data.assign(static_cast<size_t>(9 * (1 + r.below(4))), 0x11);
@@ -94,7 +94,7 @@ test::BankFileSpec randomBank(Random& r) {
                              r.pick(design.waves.size()), r.byte(), r.byte(), r.byte()});
   }
   for (int k = 1 + r.below(5); k > 0; --k) {
-    test::InstrumentSpec inst;
+    test::InstrumentDesign inst;
     inst.volume = r.byte();
     inst.pan = r.byte();
     inst.priority = r.byte();
@@ -105,7 +105,7 @@ test::BankFileSpec randomBank(Random& r) {
     design.instruments.push_back(inst);
   }
   for (int k = 1 + r.below(3); k > 0; --k) {
-    test::BankSpec bank;
+    test::BankDesign bank;
     bank.flags = r.byte();
     bank.pad = r.byte();
     bank.sampleRate = r.s32();

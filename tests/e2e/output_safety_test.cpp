@@ -243,9 +243,9 @@ TEST(Interrupted, ASignalLeavesOnlyWholeFiles) {
 TEST_F(OutputSafety, TheOutputBudgetEndsTheRunAndSaysHowToLiftIt) {
   // 1 MiB of ROM whose bank file has 200 waves over the same 768 KiB of
   // frames: 2.7 MB of WAV each, past the 512 MiB a 1 MiB ROM may write.
-  test::BankFileSpec design;
+  test::BankFileDesign design;
   design.books = {test::simpleBook(1)};
-  test::InstrumentSpec inst;
+  test::InstrumentDesign inst;
   for (int w = 0; w < 200; ++w) {
     design.sounds.push_back({-1, -1, 0, 64, 127, 0});
     inst.sounds.push_back(w);
@@ -257,7 +257,7 @@ TEST_F(OutputSafety, TheOutputBudgetEndsTheRunAndSaysHowToLiftIt) {
   design.waves.assign(200, design.waves[0]);
   for (int w = 0; w < 200; ++w) design.sounds[static_cast<size_t>(w)].wave = w;
   design.instruments = {inst};
-  design.banks = {test::BankSpec{}};
+  design.banks = {test::BankDesign{}};
   design.banks[0].insts = {0};
   built = test::buildBank(design);
   test::RomBuilder rom(1 << 20);
@@ -321,14 +321,14 @@ TEST_F(OutputSafety, MessagesForWhatWouldRipNothing) {
 TEST(RawBankDump, ABankFileAtOffsetZero) {
   test::TempDir dir;
   // A .ctl dump with its .tbl after it: the bank file at offset 0.
-  test::BankFileSpec design;
+  test::BankFileDesign design;
   design.books = {test::simpleBook(1)};
   design.waves = {{0, 0, std::vector<uint8_t>(900, 0x10), -1, 0}};
   design.sounds = {{-1, -1, 0, 64, 127, 0}};
-  test::InstrumentSpec inst;
+  test::InstrumentDesign inst;
   inst.sounds = {0};
   design.instruments = {inst};
-  design.banks = {test::BankSpec{}};
+  design.banks = {test::BankDesign{}};
   design.banks[0].insts = {0};
   test::RomBuilder rom(0x2000);
   test::placeBank(rom, test::buildBank(design), 0, 0x1000);

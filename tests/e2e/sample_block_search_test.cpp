@@ -29,17 +29,17 @@ struct RealBank {
 // and 4 predictors, laid out like a bank compiler's output.
 RealBank realBank() {
   RealBank bank;
-  test::BankFileSpec design;
+  test::BankFileDesign design;
   design.envelopes = {{0, 0, 50000, 127, 100}};
   design.keyMaps = {{0, 127, 0, 127, 60, 0}};
   const std::vector<std::vector<int16_t>> sources = {
       test::pluckedString(kRate, 220.0, 0.4, 1), test::pluckedBass(kRate, 55.0, 0.4, 2),
       test::snareDrum(kRate, 3), test::hiHat(kRate, 4)};
-  test::InstrumentSpec inst;
+  test::InstrumentDesign inst;
   for (size_t w = 0; w < sources.size(); ++w) {
-    test::BookSpec book = test::deriveBook(sources[w], w % 2 == 0 ? 4 : 2);
+    test::BookDesign book = test::deriveBook(sources[w], w % 2 == 0 ? 4 : 2);
     test::AdpcmEncoding encoded = test::encodeAdpcm(sources[w], book);
-    test::WaveSpec wave;
+    test::WaveDesign wave;
     wave.data = encoded.frames;
     if (w == 1) wave.data.push_back(0);
     wave.book = static_cast<int>(w);
@@ -50,7 +50,7 @@ RealBank realBank() {
     bank.decoded.push_back(encoded.decoded);
   }
   design.instruments = {inst};
-  test::BankSpec b;
+  test::BankDesign b;
   b.sampleRate = kRate;
   b.insts = {0};
   design.banks = {b};

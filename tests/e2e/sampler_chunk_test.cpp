@@ -32,7 +32,7 @@ std::vector<uint8_t> bytesOf(int n, uint8_t seed, bool adpcm) {
 // loop (detune +30), ADPCM without loop (detune 0), raw without key map
 // whose loop reaches past its samples.
 std::vector<uint8_t> loopRom() {
-  test::BankFileSpec design;
+  test::BankFileDesign design;
   design.envelopes = {{}};
   design.keyMaps = {{0, 127, 0, 127, 60, -50}, {0, 127, 0, 127, 72, 30}, {0, 127, 0, 127, 48, 0}};
   design.loops = {{16, 100, -1, true}, {8, 50, 3, false}, {10, 1000, 2147483647, false}};
@@ -42,10 +42,10 @@ std::vector<uint8_t> loopRom() {
                 {0, 0, bytesOf(9 * 4, 3, true), -1, 0},
                 {1, 0, bytesOf(80, 4, false), 2, -1}};
   design.sounds = {{0, 0, 0, 64, 127, 0}, {0, 1, 1, 64, 127, 0}, {0, 2, 2, 64, 127, 0}, {0, -1, 3, 64, 127, 0}};
-  test::InstrumentSpec inst;
+  test::InstrumentDesign inst;
   inst.sounds = {0, 1, 2, 3};
   design.instruments = {inst};
-  test::BankSpec bank;
+  test::BankDesign bank;
   bank.sampleRate = 16000;
   bank.insts = {0};
   design.banks = {bank};

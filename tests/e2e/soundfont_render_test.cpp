@@ -34,7 +34,7 @@ std::vector<uint8_t> sineRom() {
   for (size_t i = 0; i < pcm.size(); ++i) {
     pcm[i] = static_cast<int16_t>(std::lround(20000 * std::sin(2 * M_PI * static_cast<double>(i) / kPeriod)));
   }
-  test::BankFileSpec design;
+  test::BankFileDesign design;
   design.books = {test::deriveBook(pcm, 2)};
   const test::AdpcmEncoding encoded = test::encodeAdpcm(pcm, design.books[0]);
   const int32_t loopEnd = static_cast<int32_t>(pcm.size() / kPeriod * kPeriod);
@@ -43,10 +43,10 @@ std::vector<uint8_t> sineRom() {
   design.envelopes = {{1000, 1000, 20000, 127, 127}};
   design.keyMaps = {{0, 127, 0, 127, kKeyBase, kDetune}};
   design.sounds = {{0, 0, 0, 64, 127, 0}};
-  test::InstrumentSpec inst;
+  test::InstrumentDesign inst;
   inst.sounds = {0};
   design.instruments = {inst};
-  design.banks = {test::BankSpec{}};
+  design.banks = {test::BankDesign{}};
   design.banks[0].sampleRate = kRate;
   design.banks[0].insts = {0};
   test::RomBuilder rom(0x20000);

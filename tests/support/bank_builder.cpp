@@ -39,7 +39,7 @@ uint32_t at(const std::vector<uint32_t>& offsets, int index) {
 
 }  // namespace
 
-BuiltBank buildBank(const BankFileSpec& design) {
+BuiltBank buildBank(const BankFileDesign& design) {
   BuiltBank out;
   Block ctl;
   std::vector<int> bankList = design.bankList;
@@ -48,7 +48,7 @@ BuiltBank buildBank(const BankFileSpec& design) {
   }
   const size_t fileAt = ctl.reserve(4 + 4 * bankList.size());
 
-  for (const EnvelopeSpec& e : design.envelopes) {
+  for (const EnvelopeDesign& e : design.envelopes) {
     size_t p = ctl.reserve(14);
     ctl.be32(p, static_cast<uint32_t>(e.attackTime));
     ctl.be32(p + 4, static_cast<uint32_t>(e.secondTime));
@@ -57,7 +57,7 @@ BuiltBank buildBank(const BankFileSpec& design) {
     ctl.be8(p + 13, e.decayVolume);
     out.envelopeAt.push_back(static_cast<uint32_t>(p));
   }
-  for (const KeyMapSpec& k : design.keyMaps) {
+  for (const KeyMapDesign& k : design.keyMaps) {
     size_t p = ctl.reserve(6);
     ctl.be8(p, k.velocityMin);
     ctl.be8(p + 1, k.velocityMax);
@@ -67,14 +67,14 @@ BuiltBank buildBank(const BankFileSpec& design) {
     ctl.be8(p + 5, static_cast<uint8_t>(k.detune));
     out.keyMapAt.push_back(static_cast<uint32_t>(p));
   }
-  for (const LoopSpec& l : design.loops) {
+  for (const LoopDesign& l : design.loops) {
     size_t p = ctl.reserve(l.adpcm ? 48 : 12);
     ctl.be32(p, static_cast<uint32_t>(l.start));
     ctl.be32(p + 4, static_cast<uint32_t>(l.end));
     ctl.be32(p + 8, static_cast<uint32_t>(l.count));
     out.loopAt.push_back(static_cast<uint32_t>(p));
   }
-  for (const BookSpec& b : design.books) {
+  for (const BookDesign& b : design.books) {
     size_t p = ctl.reserve(8 + 2 * b.predictors.size());
     ctl.be32(p, static_cast<uint32_t>(b.order));
     ctl.be32(p + 4, static_cast<uint32_t>(b.npredictors));
@@ -84,7 +84,7 @@ BuiltBank buildBank(const BankFileSpec& design) {
     out.bookAt.push_back(static_cast<uint32_t>(p));
   }
   Block tbl;
-  for (const WaveSpec& w : design.waves) {
+  for (const WaveDesign& w : design.waves) {
     size_t base = tbl.reserve(w.data.size());
     std::copy(w.data.begin(), w.data.end(), tbl.bytes().begin() + static_cast<std::ptrdiff_t>(base));
     out.waveBase.push_back(static_cast<uint32_t>(base));
@@ -98,7 +98,7 @@ BuiltBank buildBank(const BankFileSpec& design) {
     if (w.type == 0) ctl.be32(p + 16, at(out.bookAt, w.book));
     out.waveAt.push_back(static_cast<uint32_t>(p));
   }
-  for (const SoundSpec& s : design.sounds) {
+  for (const SoundDesign& s : design.sounds) {
     size_t p = ctl.reserve(15);
     ctl.be32(p, at(out.envelopeAt, s.envelope));
     ctl.be32(p + 4, at(out.keyMapAt, s.keyMap));
@@ -108,7 +108,7 @@ BuiltBank buildBank(const BankFileSpec& design) {
     ctl.be8(p + 14, s.flags);
     out.soundAt.push_back(static_cast<uint32_t>(p));
   }
-  for (const InstrumentSpec& i : design.instruments) {
+  for (const InstrumentDesign& i : design.instruments) {
     size_t p = ctl.reserve(16 + 4 * i.sounds.size());
     ctl.be8(p, i.volume);
     ctl.be8(p + 1, i.pan);
@@ -120,7 +120,7 @@ BuiltBank buildBank(const BankFileSpec& design) {
     for (size_t k = 0; k < i.sounds.size(); ++k) ctl.be32(p + 16 + 4 * k, at(out.soundAt, i.sounds[k]));
     out.instrumentAt.push_back(static_cast<uint32_t>(p));
   }
-  for (const BankSpec& b : design.banks) {
+  for (const BankDesign& b : design.banks) {
     size_t p = ctl.reserve(12 + 4 * b.insts.size());
     ctl.be16(p, static_cast<uint16_t>(b.insts.size()));
     ctl.be8(p + 2, b.flags);
@@ -144,8 +144,8 @@ void placeBank(RomBuilder& rom, const BuiltBank& bank, size_t ctlOffset, size_t 
   rom.put(tblOffset, bank.tbl);
 }
 
-BookSpec simpleBook(int32_t npredictors) {
-  BookSpec book;
+BookDesign simpleBook(int32_t npredictors) {
+  BookDesign book;
   book.order = 2;
   book.npredictors = npredictors;
   book.predictors.assign(static_cast<size_t>(npredictors) * 16, 0);

@@ -14,7 +14,7 @@
 
 namespace zaft::test {
 
-struct EnvelopeSpec {
+struct EnvelopeDesign {
   int32_t attackTime = 0;
   int32_t secondTime = 0;
   int32_t releaseTime = 0;
@@ -22,7 +22,7 @@ struct EnvelopeSpec {
   uint8_t decayVolume = 100;
 };
 
-struct KeyMapSpec {
+struct KeyMapDesign {
   uint8_t velocityMin = 0;
   uint8_t velocityMax = 127;
   uint8_t keyMin = 0;
@@ -31,20 +31,20 @@ struct KeyMapSpec {
   int8_t detune = 0;
 };
 
-struct LoopSpec {
+struct LoopDesign {
   int32_t start = 0;
   int32_t end = 0;
   int32_t count = 0;
   bool adpcm = true;  // an ADPCM loop record is 48 bytes (with decoder state)
 };
 
-struct BookSpec {
+struct BookDesign {
   int32_t order = 2;
   int32_t npredictors = 0;
   std::vector<int16_t> predictors;  // npredictors * 16
 };
 
-struct WaveSpec {
+struct WaveDesign {
   uint8_t type = 0;  // 0 ADPCM, 1 raw
   uint8_t flags = 0;
   std::vector<uint8_t> data;  // as stored in the sample block; len = size
@@ -52,7 +52,7 @@ struct WaveSpec {
   int book = -1;              // index into books (ADPCM), -1 for none
 };
 
-struct SoundSpec {
+struct SoundDesign {
   int envelope = -1;
   int keyMap = -1;
   int wave = -1;
@@ -61,7 +61,7 @@ struct SoundSpec {
   uint8_t flags = 0;
 };
 
-struct InstrumentSpec {
+struct InstrumentDesign {
   uint8_t volume = 127;
   uint8_t pan = 64;
   uint8_t priority = 5;
@@ -71,7 +71,7 @@ struct InstrumentSpec {
   std::vector<int> sounds;  // indices into sounds, -1 for a null pointer
 };
 
-struct BankSpec {
+struct BankDesign {
   uint8_t flags = 0;
   uint8_t pad = 0;
   int32_t sampleRate = 22050;
@@ -79,15 +79,15 @@ struct BankSpec {
   std::vector<int> insts;  // indices into instruments, -1 for a null pointer
 };
 
-struct BankFileSpec {
-  std::vector<EnvelopeSpec> envelopes;
-  std::vector<KeyMapSpec> keyMaps;
-  std::vector<LoopSpec> loops;
-  std::vector<BookSpec> books;
-  std::vector<WaveSpec> waves;
-  std::vector<SoundSpec> sounds;
-  std::vector<InstrumentSpec> instruments;
-  std::vector<BankSpec> banks;
+struct BankFileDesign {
+  std::vector<EnvelopeDesign> envelopes;
+  std::vector<KeyMapDesign> keyMaps;
+  std::vector<LoopDesign> loops;
+  std::vector<BookDesign> books;
+  std::vector<WaveDesign> waves;
+  std::vector<SoundDesign> sounds;
+  std::vector<InstrumentDesign> instruments;
+  std::vector<BankDesign> banks;
   std::vector<int> bankList;  // the bank file's `banks`; empty: every bank in order
 };
 
@@ -100,13 +100,13 @@ struct BuiltBank {
   std::vector<uint32_t> waveBase;  // each wave's `base` in the sample block
 };
 
-BuiltBank buildBank(const BankFileSpec& design);
+BuiltBank buildBank(const BankFileDesign& design);
 
 // Copies the blocks into the ROM at the given offsets.
 void placeBank(RomBuilder& rom, const BuiltBank& bank, size_t ctlOffset, size_t tblOffset);
 
 // A book of `npredictors` simple predictors (row 1 all 2048: each sample is
 // the previous one plus the residual), and frames for it.
-BookSpec simpleBook(int32_t npredictors);
+BookDesign simpleBook(int32_t npredictors);
 
 }  // namespace zaft::test

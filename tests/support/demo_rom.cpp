@@ -35,7 +35,7 @@ constexpr int32_t kRawLoopCount = 2147483647;
 // A bank file under construction: the layout builder's design plus, index for
 // index with design.waves, what the description keeps of each wave.
 struct Draft {
-  BankFileSpec design;
+  BankFileDesign design;
   std::vector<DemoWave> waves;
 
   int envelope(int32_t attack, int32_t decay, int32_t release, uint8_t attackVolume,
@@ -57,7 +57,7 @@ struct Draft {
     w.source = pcm;
     w.expected = std::move(enc.decoded);
     design.books.push_back(w.book);
-    WaveSpec ws;
+    WaveDesign ws;
     ws.type = 0;
     ws.data = std::move(enc.frames);
     ws.book = static_cast<int>(design.books.size()) - 1;
@@ -70,7 +70,7 @@ struct Draft {
     w.type = 1;
     w.source = sample.pcm;
     w.expected = sample.pcm;
-    WaveSpec ws;
+    WaveDesign ws;
     ws.type = 1;
     ws.data = rawWaveBytes(sample.pcm);
     ws.loop = addLoop(w, sample, kRawLoopCount, false);
@@ -81,7 +81,7 @@ struct Draft {
     return static_cast<int>(design.sounds.size()) - 1;
   }
   int instrument(std::vector<int> sounds, uint8_t volume = 127, int16_t bendRange = 200) {
-    InstrumentSpec inst;
+    InstrumentDesign inst;
     inst.volume = volume;
     inst.bendRange = bendRange;
     inst.sounds = std::move(sounds);
@@ -89,7 +89,7 @@ struct Draft {
     return static_cast<int>(design.instruments.size()) - 1;
   }
   void bank(int32_t sampleRate, int percussion, std::vector<int> insts) {
-    BankSpec b;
+    BankDesign b;
     b.sampleRate = sampleRate;
     b.percussion = percussion;
     b.insts = std::move(insts);
@@ -104,7 +104,7 @@ struct Draft {
     w.loopCount = count;
     return static_cast<int>(design.loops.size()) - 1;
   }
-  int addWave(WaveSpec ws, DemoWave w) {
+  int addWave(WaveDesign ws, DemoWave w) {
     design.waves.push_back(std::move(ws));
     waves.push_back(std::move(w));
     return static_cast<int>(design.waves.size()) - 1;
@@ -182,7 +182,7 @@ Draft bankFile2() {
 // instrument and sound numbers of the first sound that reaches it. The
 // percussion instrument is walked before a bank's instruments with the
 // instrument number left from before (0 in the first bank).
-std::vector<DemoWave> walkOrder(const BankFileSpec& design, std::vector<DemoWave> waves) {
+std::vector<DemoWave> walkOrder(const BankFileDesign& design, std::vector<DemoWave> waves) {
   std::vector<int> bankList = design.bankList;
   if (bankList.empty()) {
     for (size_t i = 0; i < design.banks.size(); ++i) bankList.push_back(static_cast<int>(i));
@@ -194,7 +194,7 @@ std::vector<DemoWave> walkOrder(const BankFileSpec& design, std::vector<DemoWave
   for (int curBank = 0; curBank < static_cast<int>(bankList.size()); ++curBank) {
     const int b = bankList[static_cast<size_t>(curBank)];
     if (b < 0 || !banksSeen.insert(b).second) continue;
-    const BankSpec& bank = design.banks[static_cast<size_t>(b)];
+    const BankDesign& bank = design.banks[static_cast<size_t>(b)];
     auto walkInstrument = [&](int inst) {
       if (inst < 0 || !instsSeen.insert(inst).second) return;
       const std::vector<int>& sounds = design.instruments[static_cast<size_t>(inst)].sounds;
@@ -282,7 +282,7 @@ DemoBankFile placeBankFile(std::vector<uint8_t>& rom, size_t ctlAt, Draft draft,
     draft.waves[w].base = built.waveBase[w];
     draft.waves[w].len = static_cast<uint32_t>(draft.design.waves[w].data.size());
   }
-  for (const BankSpec& b : draft.design.banks) file.sampleRates.push_back(b.sampleRate);
+  for (const BankDesign& b : draft.design.banks) file.sampleRates.push_back(b.sampleRate);
   file.waves = walkOrder(draft.design, std::move(draft.waves));
   return file;
 }

@@ -45,7 +45,7 @@ struct DemoWave {
   int32_t sampleRate = 0;  // of the bank that first reaches the wave
   uint32_t base = 0;       // in the sample block
   uint32_t len = 0;
-  BookSpec book;                  // ADPCM only
+  BookDesign book;                  // ADPCM only
   std::vector<int16_t> source;    // the synthesized sound
   std::vector<int16_t> expected;  // the samples a correct rip writes
   int32_t loopStart = 0, loopEnd = 0, loopCount = 0;  // all 0 without a loop

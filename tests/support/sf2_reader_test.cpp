@@ -14,21 +14,21 @@ namespace {
 
 // A SoundFont built record by record, independently of the exporter. Zones
 // are listed as stored: a global zone, when wanted, is simply the first.
-struct PresetSpec {
+struct PresetDesign {
   std::string name;
   uint16_t program = 0, bank = 0;
   std::vector<Sf2Zone> zones;
   uint32_t library = 0, genre = 0, morphology = 0;
 };
-struct InstrumentSpec {
+struct InstrumentDesign {
   std::string name;
   std::vector<Sf2Zone> zones;
 };
-struct Sf2Spec {
+struct Sf2Design {
   std::vector<std::pair<std::string, std::vector<uint8_t>>> info;
   std::vector<int16_t> samples;
-  std::vector<PresetSpec> presets;
-  std::vector<InstrumentSpec> instruments;
+  std::vector<PresetDesign> presets;
+  std::vector<InstrumentDesign> instruments;
   std::vector<Sf2SampleHeader> headers;
 };
 
@@ -99,20 +99,20 @@ struct ZoneTables {
   }
 };
 
-Bytes build(const Sf2Spec& s) {
+Bytes build(const Sf2Design& s) {
   std::vector<Bytes> info;
   for (const auto& [id, data] : s.info) info.push_back(chunk(id, data));
   Bytes smpl;
   for (int16_t v : s.samples) le16(smpl, static_cast<uint16_t>(v));
   ZoneTables p, i;
   Bytes phdr, inst, shdr;
-  for (const PresetSpec& pr : s.presets) {
+  for (const PresetDesign& pr : s.presets) {
     name20(phdr, pr.name), le16(phdr, pr.program), le16(phdr, pr.bank), le16(phdr, p.add(pr.zones));
     le32(phdr, pr.library), le32(phdr, pr.genre), le32(phdr, pr.morphology);
   }
   name20(phdr, "EOP"), le16(phdr, 0), le16(phdr, 0), le16(phdr, p.add({})), phdr.resize(phdr.size() + 12);
   p.terminate();
-  for (const InstrumentSpec& in : s.instruments) name20(inst, in.name), le16(inst, i.add(in.zones));
+  for (const InstrumentDesign& in : s.instruments) name20(inst, in.name), le16(inst, i.add(in.zones));
   name20(inst, "EOI"), le16(inst, i.add({}));
   i.terminate();
   for (const Sf2SampleHeader& h : s.headers) {
@@ -137,8 +137,8 @@ void insertGen(Sf2Zone& z, size_t at, Sf2Generator g, size_t copies = 1) {
 // Two samples of 100 and 50 points, each followed by 46 zeros; a lead with a
 // global zone and three key/velocity splits; a one-key drum; a preset whose
 // global zone narrows its keys, and a kit in bank 128.
-Sf2Spec validSpec() {
-  Sf2Spec s;
+Sf2Design validDesign() {
+  Sf2Design s;
   s.info = {{"ifil", {2, 0, 1, 0}}, {"isng", text("EMU8000")}, {"INAM", text("Test Bank")},
             {"ICMT", text("made by hand")}, {"ISFT", text("zaft")}};
   for (int i = 0; i < 100; ++i) s.samples.push_back(static_cast<int16_t>(1000 + i));
@@ -194,8 +194,8 @@ size_t recordAt(const Bytes& b, const std::string& id, size_t index, size_t reco
 }
 
 TEST(Sf2Reader, ReadsBackEveryFieldOfAHandBuiltFile) {
-  const Sf2Spec spec = validSpec();
-  const Bytes bytes = build(spec);
+  const Sf2Design design = validDesign();
+  const Bytes bytes = build(design);
   ASSERT_EQ(bytes.size(), 1188u);
   std::string error = "stale";
   const std::optional<Sf2File> f = readSf2(bytes, error);
@@ -205,20 +205,20 @@ TEST(Sf2Reader, ReadsBackEveryFieldOfAHandBuiltFile) {
       {"ifil", "2.1"}, {"isng", "EMU8000"}, {"INAM", "Test Bank"}, {"ICMT", "made by hand"},
       {"ISFT", "zaft"}};
   EXPECT_EQ(f->info, info);
-  EXPECT_EQ(f->samples, spec.samples);
-  EXPECT_EQ(f->sampleHeaders, spec.headers);
+  EXPECT_EQ(f->samples, design.samples);
+  EXPECT_EQ(f->sampleHeaders, design.headers);
   ASSERT_EQ(f->instruments.size(), 2u);
   for (size_t i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
-    const std::vector<Sf2Zone>& zones = spec.instruments[i].zones;
-    EXPECT_EQ(f->instruments[i].name, spec.instruments[i].name);
+    const std::vector<Sf2Zone>& zones = design.instruments[i].zones;
+    EXPECT_EQ(f->instruments[i].name, design.instruments[i].name);
     EXPECT_EQ(f->instruments[i].global, i == 0 ? std::optional(zones[0]) : std::nullopt);
     EXPECT_EQ(f->instruments[i].zones, std::vector<Sf2Zone>(zones.begin() + (i == 0), zones.end()));
   }
   ASSERT_EQ(f->presets.size(), 2u);
   for (size_t i = 0; i < 2; ++i) {
     SCOPED_TRACE(i);
-    const PresetSpec& want = spec.presets[i];
+    const PresetDesign& want = design.presets[i];
     const Sf2Preset& got = f->presets[i];
     EXPECT_EQ(got.name, want.name);
     EXPECT_EQ(std::tuple(got.program, got.bank, got.library, got.genre, got.morphology),
@@ -236,37 +236,37 @@ TEST(Sf2Reader, ReadsBackEveryFieldOfAHandBuiltFile) {
 }
 
 TEST(Sf2Reader, AcceptsWhatTheFormatAllows) {
-  const std::vector<std::pair<std::string, std::function<void(Sf2Spec&)>>> cases = {
-      {"a stereo pair", [](Sf2Spec& s) {
+  const std::vector<std::pair<std::string, std::function<void(Sf2Design&)>>> cases = {
+      {"a stereo pair", [](Sf2Design& s) {
          s.headers[0].type = kSf2LeftSample, s.headers[0].link = 1;
          s.headers[1].type = kSf2RightSample, s.headers[1].link = 0;
        }},
-      {"two headers sharing one sample", [](Sf2Spec& s) { s.headers.push_back(s.headers[1]); }},
-      {"a ROM sample outside smpl", [](Sf2Spec& s) {
+      {"two headers sharing one sample", [](Sf2Design& s) { s.headers.push_back(s.headers[1]); }},
+      {"a ROM sample outside smpl", [](Sf2Design& s) {
          s.headers.push_back({"Rom", 5000, 6000, 5000, 6000, 22050, 255, 0, 0, 0x8001});
        }},
-      {"no modulators at all", [](Sf2Spec& s) {
+      {"no modulators at all", [](Sf2Design& s) {
          s.instruments[0].zones[0].mods.clear();
          s.presets[0].zones[1].mods.clear();
        }},
-      {"a name of all 20 characters", [](Sf2Spec& s) { s.presets[1].name = "ABCDEFGHIJKLMNOPQRST"; }},
+      {"a name of all 20 characters", [](Sf2Design& s) { s.presets[1].name = "ABCDEFGHIJKLMNOPQRST"; }},
   };
   for (const auto& [name, mutate] : cases) {
     SCOPED_TRACE(name);
-    Sf2Spec spec = validSpec();
-    mutate(spec);
+    Sf2Design design = validDesign();
+    mutate(design);
     std::string error;
-    const std::optional<Sf2File> f = readSf2(build(spec), error);
+    const std::optional<Sf2File> f = readSf2(build(design), error);
     ASSERT_TRUE(f) << error;
-    EXPECT_EQ(f->sampleHeaders, spec.headers);
-    EXPECT_EQ(f->presets[1].name, spec.presets[1].name);
+    EXPECT_EQ(f->sampleHeaders, design.headers);
+    EXPECT_EQ(f->presets[1].name, design.presets[1].name);
   }
 }
 
 // Each fault, made in the built bytes or in the description before building,
 // and the message it must be rejected with.
 using ByteFault = std::pair<std::function<void(Bytes&)>, std::string>;
-using SpecFault = std::pair<std::function<void(Sf2Spec&)>, std::string>;
+using DesignFault = std::pair<std::function<void(Sf2Design&)>, std::string>;
 
 std::vector<ByteFault> byteFaults() {
   return {
@@ -297,90 +297,90 @@ std::vector<ByteFault> byteFaults() {
   };
 }
 
-std::vector<SpecFault> specFaults() {
+std::vector<DesignFault> designFaults() {
   const std::string lead = "preset 'Lead' (phdr record 0), zone ", kit = "preset 'Kit' (phdr record 1)";
   const std::string leadInst = "instrument 'Lead' (inst record 0), zone ";
   const std::string drum = "instrument 'Drum' (inst record 1), zone 0";
   const std::string a = "sample 'Lead A' (shdr record 0): ", b = "sample 'Drum B' (shdr record 1)";
   return {
       // INFO.
-      {[](Sf2Spec& s) { std::swap(s.info[0], s.info[1]); }, "LIST 'INFO': 'ifil' must be its first chunk"},
-      {[](Sf2Spec& s) { s.info.erase(s.info.begin() + 2); }, "LIST 'INFO': 'INAM' missing"},
-      {[](Sf2Spec& s) { s.info[0].second = {2, 0}; }, "INFO 'ifil': size 2, expected 4"},
-      {[](Sf2Spec& s) { s.info[0].second = {3, 0, 0, 0}; }, "INFO 'ifil': version 3.0, expected 2.x"},
-      {[](Sf2Spec& s) { s.info[2].second = {'T', 'e', 's', 't'}; },
+      {[](Sf2Design& s) { std::swap(s.info[0], s.info[1]); }, "LIST 'INFO': 'ifil' must be its first chunk"},
+      {[](Sf2Design& s) { s.info.erase(s.info.begin() + 2); }, "LIST 'INFO': 'INAM' missing"},
+      {[](Sf2Design& s) { s.info[0].second = {2, 0}; }, "INFO 'ifil': size 2, expected 4"},
+      {[](Sf2Design& s) { s.info[0].second = {3, 0, 0, 0}; }, "INFO 'ifil': version 3.0, expected 2.x"},
+      {[](Sf2Design& s) { s.info[2].second = {'T', 'e', 's', 't'}; },
        "INFO 'INAM': text without its terminating zero"},
-      {[](Sf2Spec& s) { s.info.push_back(s.info[4]); }, "LIST 'INFO': 'ISFT' appears twice"},
+      {[](Sf2Design& s) { s.info.push_back(s.info[4]); }, "LIST 'INFO': 'ISFT' appears twice"},
       // Generators and zones.
-      {[](Sf2Spec& s) { std::swap(s.instruments[1].zones[0].gens[0], s.instruments[1].zones[0].gens[1]); },
+      {[](Sf2Design& s) { std::swap(s.instruments[1].zones[0].gens[0], s.instruments[1].zones[0].gens[1]); },
        drum + ", generator 1: keyRange may only come first"},
-      {[](Sf2Spec& s) { std::swap(s.instruments[0].zones[0].gens[0], s.instruments[0].zones[0].gens[1]); },
+      {[](Sf2Design& s) { std::swap(s.instruments[0].zones[0].gens[0], s.instruments[0].zones[0].gens[1]); },
        leadInst + "0, generator 1: velRange may only come first or right after keyRange"},
-      {[](Sf2Spec& s) { s.presets[0].zones[2].gens.push_back(gen(kSf2GenPan, 0)); },
+      {[](Sf2Design& s) { s.presets[0].zones[2].gens.push_back(gen(kSf2GenPan, 0)); },
        lead + "2, generator 2: instrument may only come last"},
-      {[](Sf2Spec& s) { insertGen(s.presets[1].zones[0], 0, gen(kSf2GenSampleId, 0)); },
+      {[](Sf2Design& s) { insertGen(s.presets[1].zones[0], 0, gen(kSf2GenSampleId, 0)); },
        kit + ", zone 0, generator 0: sampleID is not allowed in a preset zone"},
-      {[](Sf2Spec& s) { s.presets[0].zones[0].gens.push_back(gen(kSf2GenSampleModes, 1)); },
+      {[](Sf2Design& s) { s.presets[0].zones[0].gens.push_back(gen(kSf2GenSampleModes, 1)); },
        lead + "0, generator 1: generator 54 is not allowed in a preset zone"},
-      {[](Sf2Spec& s) { insertGen(s.instruments[1].zones[0], 1, gen(kSf2GenPan, 0), 2); },
+      {[](Sf2Design& s) { insertGen(s.instruments[1].zones[0], 1, gen(kSf2GenPan, 0), 2); },
        drum + ", generator 2: generator 17 appears twice in the zone"},
-      {[](Sf2Spec& s) { insertGen(s.instruments[0].zones[1], 0, gen(60, 0)); },
+      {[](Sf2Design& s) { insertGen(s.instruments[0].zones[1], 0, gen(60, 0)); },
        leadInst + "1, generator 0: unknown operator 60"},
-      {[](Sf2Spec& s) { s.presets[0].zones[2].gens[0] = range(kSf2GenKeyRange, 40, 30); },
+      {[](Sf2Design& s) { s.presets[0].zones[2].gens[0] = range(kSf2GenKeyRange, 40, 30); },
        lead + "2, generator 0: keyRange 40..30 is not a range within 0..127"},
-      {[](Sf2Spec& s) { s.presets[0].zones[1].gens.clear(); },
+      {[](Sf2Design& s) { s.presets[0].zones[1].gens.clear(); },
        lead + "1: does not end in an instrument generator, and only the first of several zones may be "
               "global"},
-      {[](Sf2Spec& s) { s.instruments[1].zones[0].gens.pop_back(); },
+      {[](Sf2Design& s) { s.instruments[1].zones[0].gens.pop_back(); },
        drum + ": does not end in a sampleID generator, and only the first of several zones may be global"},
-      {[](Sf2Spec& s) { s.presets[1].zones[0].gens[0].amount = 2; },
+      {[](Sf2Design& s) { s.presets[1].zones[0].gens[0].amount = 2; },
        kit + ", zone 0: instrument 2 is past the 2 instruments"},
-      {[](Sf2Spec& s) { s.instruments[1].zones[0].gens[3].amount = 2; },
+      {[](Sf2Design& s) { s.instruments[1].zones[0].gens[3].amount = 2; },
        drum + ": sampleID 2 is past the 2 sample headers"},
-      {[](Sf2Spec& s) { s.presets[1].zones.clear(); }, kit + ": no zones"},
-      {[](Sf2Spec& s) { s.presets[1].bank = 0, s.presets[1].program = 5; },
+      {[](Sf2Design& s) { s.presets[1].zones.clear(); }, kit + ": no zones"},
+      {[](Sf2Design& s) { s.presets[1].bank = 0, s.presets[1].program = 5; },
        kit + ": bank 0 program 5 is already preset 'Lead' (phdr record 0)"},
       // Sample headers.
-      {[](Sf2Spec& s) { s.headers[1].end = 243; }, b + ": end 243 is past the 242 points of 'smpl'"},
-      {[](Sf2Spec& s) { s.headers[0].start = 100; }, a + "start 100 is not before end 100"},
-      {[](Sf2Spec& s) { s.headers[0].loopEnd = 101; }, a + "loop 20..101 is not within 0..100"},
-      {[](Sf2Spec& s) { s.headers[0].loopStart = 80, s.headers[0].loopEnd = 20; },
+      {[](Sf2Design& s) { s.headers[1].end = 243; }, b + ": end 243 is past the 242 points of 'smpl'"},
+      {[](Sf2Design& s) { s.headers[0].start = 100; }, a + "start 100 is not before end 100"},
+      {[](Sf2Design& s) { s.headers[0].loopEnd = 101; }, a + "loop 20..101 is not within 0..100"},
+      {[](Sf2Design& s) { s.headers[0].loopStart = 80, s.headers[0].loopEnd = 20; },
        a + "loop 80..20 is not within 0..100"},
-      {[](Sf2Spec& s) { s.headers[0].rate = 0; }, a + "sample rate 0"},
-      {[](Sf2Spec& s) { s.headers[0].link = 1; }, a + "mono with link 1, expected 0"},
-      {[](Sf2Spec& s) { s.headers[0].type = kSf2LeftSample, s.headers[0].link = 1; },
+      {[](Sf2Design& s) { s.headers[0].rate = 0; }, a + "sample rate 0"},
+      {[](Sf2Design& s) { s.headers[0].link = 1; }, a + "mono with link 1, expected 0"},
+      {[](Sf2Design& s) { s.headers[0].type = kSf2LeftSample, s.headers[0].link = 1; },
        a + "its link " + b + " is not the right sample linked back to it"},
-      {[](Sf2Spec& s) { s.headers[0].type = 3; },
+      {[](Sf2Design& s) { s.headers[0].type = 3; },
        a + "type 3 is not mono 1, right 2, left 4 or linked 8 (ROM adds 32768)"},
-      {[](Sf2Spec& s) { s.headers[0].originalPitch = 200; },
+      {[](Sf2Design& s) { s.headers[0].originalPitch = 200; },
        a + "original pitch 200 is neither a key 0..127 nor 255"},
-      {[](Sf2Spec& s) { s.headers[1].start = 140; },
+      {[](Sf2Design& s) { s.headers[1].start = 140; },
        a + "only 40 sample points between its end and the start of " + b + ", 46 needed"},
-      {[](Sf2Spec& s) { s.headers[1].end = 197; },
+      {[](Sf2Design& s) { s.headers[1].end = 197; },
        b + ": only 45 sample points between its end and the end of 'smpl', 46 needed"},
-      {[](Sf2Spec& s) { s.samples[130] = 7; }, a + "guard point 130 after its end is 7, not zero"},
-      {[](Sf2Spec& s) { s.headers[1].start = 90; }, a + "its points overlap those of " + b},
+      {[](Sf2Design& s) { s.samples[130] = 7; }, a + "guard point 130 after its end is 7, not zero"},
+      {[](Sf2Design& s) { s.headers[1].start = 90; }, a + "its points overlap those of " + b},
   };
 }
 
 TEST(Sf2Reader, RejectsEachFaultNamingChunkAndRecord) {
   std::string error;
   for (const auto& [mutate, want] : byteFaults()) {
-    Bytes bytes = build(validSpec());
+    Bytes bytes = build(validDesign());
     mutate(bytes);
     EXPECT_FALSE(readSf2(bytes, error)) << want;
     EXPECT_EQ(error, want);
   }
-  for (const auto& [mutate, want] : specFaults()) {
-    Sf2Spec spec = validSpec();
-    mutate(spec);
-    EXPECT_FALSE(readSf2(build(spec), error)) << want;
+  for (const auto& [mutate, want] : designFaults()) {
+    Sf2Design design = validDesign();
+    mutate(design);
+    EXPECT_FALSE(readSf2(build(design), error)) << want;
     EXPECT_EQ(error, want);
   }
 }
 
 TEST(Sf2Reader, EveryTruncationIsRejectedAndNoByteReadsOutOfBounds) {
-  const Bytes bytes = build(validSpec());
+  const Bytes bytes = build(validDesign());
   std::string error;
   for (size_t n = 0; n < bytes.size(); ++n) {
     ASSERT_FALSE(readSf2(Bytes(bytes.begin(), bytes.begin() + n), error)) << "length " << n;
@@ -398,7 +398,7 @@ TEST(Sf2Reader, EveryTruncationIsRejectedAndNoByteReadsOutOfBounds) {
 
 TEST(Sf2Reader, SoundingZonesFollowOverlappingRangesAndGlobalDefaults) {
   std::string error;
-  const std::optional<Sf2File> f = readSf2(build(validSpec()), error);
+  const std::optional<Sf2File> f = readSf2(build(validDesign()), error);
   ASSERT_TRUE(f) << error;
   using Zones = std::vector<std::pair<int, int>>;
   struct Case {

@@ -104,7 +104,7 @@ std::array<int16_t, 16> predictorFromLpc(double a1, double a2) {
   return c;
 }
 
-BookSpec deriveBook(const std::vector<int16_t>& pcm, int npredictors) {
+BookDesign deriveBook(const std::vector<int16_t>& pcm, int npredictors) {
   if (npredictors < 1 || npredictors > 16) throw std::invalid_argument("deriveBook: 1..16 predictors");
   const size_t frameCount = std::max<size_t>(1, (pcm.size() + kFrameSamples - 1) / kFrameSamples);
   auto sample = [&](ptrdiff_t n) -> double {
@@ -174,7 +174,7 @@ BookSpec deriveBook(const std::vector<int16_t>& pcm, int npredictors) {
     }
   }
 
-  BookSpec book;
+  BookDesign book;
   book.order = 2;
   book.npredictors = npredictors;
   for (const Lpc& p : predictors) {
@@ -184,7 +184,7 @@ BookSpec deriveBook(const std::vector<int16_t>& pcm, int npredictors) {
   return book;
 }
 
-AdpcmEncoding encodeAdpcm(const std::vector<int16_t>& pcm, const BookSpec& book) {
+AdpcmEncoding encodeAdpcm(const std::vector<int16_t>& pcm, const BookDesign& book) {
   if (book.npredictors < 1 || book.predictors.size() < static_cast<size_t>(book.npredictors) * 16) {
     throw std::invalid_argument("encodeAdpcm: book without predictors");
   }
@@ -230,7 +230,7 @@ AdpcmEncoding encodeAdpcm(const std::vector<int16_t>& pcm, const BookSpec& book)
   return out;
 }
 
-std::vector<int16_t> decodeAdpcm(const std::vector<uint8_t>& frames, const BookSpec& book) {
+std::vector<int16_t> decodeAdpcm(const std::vector<uint8_t>& frames, const BookDesign& book) {
   std::vector<int16_t> out;
   out.reserve((frames.size() + kFrameBytes - 1) / kFrameBytes * kFrameSamples);
   AdpcmHistory history;

@@ -35,7 +35,7 @@ std::array<int16_t, 16> predictorFromLpc(double a1, double a2);
 // predictor suits them best (splitting the worst cluster until there are
 // enough, then a few rounds of reassignment), and each cluster's predictor
 // is the least-squares fit over its frames.
-BookSpec deriveBook(const std::vector<int16_t>& pcm, int npredictors);
+BookDesign deriveBook(const std::vector<int16_t>& pcm, int npredictors);
 
 struct AdpcmEncoding {
   std::vector<uint8_t> frames;   // 9 bytes per 16 samples
@@ -45,11 +45,11 @@ struct AdpcmEncoding {
 // Encodes `pcm` (padded with zeros to whole frames) with `book`, starting
 // from the decoder's reset state (all-zero history). Frames only use
 // predictor indices below book.npredictors.
-AdpcmEncoding encodeAdpcm(const std::vector<int16_t>& pcm, const BookSpec& book);
+AdpcmEncoding encodeAdpcm(const std::vector<int16_t>& pcm, const BookDesign& book);
 
 // Decodes frames through the tool's decoder (decodeAdpcmHalfFrame), from a
 // reset history, with the scale capped at 12 as the WAV writer does.
-std::vector<int16_t> decodeAdpcm(const std::vector<uint8_t>& frames, const BookSpec& book);
+std::vector<int16_t> decodeAdpcm(const std::vector<uint8_t>& frames, const BookDesign& book);
 
 // 10 log10(signal energy / error energy) over the first reference.size()
 // samples (missing test samples count as 0); infinity when they are equal.

@@ -30,7 +30,7 @@ std::vector<RoundTripCase> roundTripCases() {
 TEST(VadpcmEncoder, RoundTripThroughTheToolsDecoderReachesTheFloor) {
   for (const RoundTripCase& c : roundTripCases()) {
     SCOPED_TRACE(c.name);
-    const BookSpec book = deriveBook(c.pcm, 4);
+    const BookDesign book = deriveBook(c.pcm, 4);
     const AdpcmEncoding enc = encodeAdpcm(c.pcm, book);
     ASSERT_EQ(enc.frames.size(), (c.pcm.size() + 15) / 16 * 9);
     const std::vector<int16_t> decoded = decodeAdpcm(enc.frames, book);
@@ -45,7 +45,7 @@ TEST(VadpcmEncoder, StaysInStepWhenTheDecoderClamps) {
   // clamp is hit; the encoder must clamp the same way.
   std::vector<int16_t> square(4000);
   for (size_t i = 0; i < square.size(); ++i) square[i] = (i / 37) % 2 ? 32767 : -32768;
-  const BookSpec book = deriveBook(square, 2);
+  const BookDesign book = deriveBook(square, 2);
   const AdpcmEncoding enc = encodeAdpcm(square, book);
   EXPECT_EQ(decodeAdpcm(enc.frames, book), enc.decoded);
   EXPECT_GE(snrDb(square, enc.decoded), 10.0);
@@ -55,8 +55,8 @@ TEST(VadpcmEncoder, SeveralPredictorsFollowAChangingSpectrum) {
   // One predictor cannot fit both ends of a sweep; four clustered ones can
   // (measured 26.1 dB against 37.1 dB).
   const std::vector<int16_t> sweep = sineSweep(22050, 1.0, 50.0, 10000.0, 0.5);
-  const BookSpec one = deriveBook(sweep, 1);
-  const BookSpec four = deriveBook(sweep, 4);
+  const BookDesign one = deriveBook(sweep, 1);
+  const BookDesign four = deriveBook(sweep, 4);
   EXPECT_GE(snrDb(sweep, encodeAdpcm(sweep, four).decoded),
             snrDb(sweep, encodeAdpcm(sweep, one).decoded) + 6.0);
 }
@@ -64,7 +64,7 @@ TEST(VadpcmEncoder, SeveralPredictorsFollowAChangingSpectrum) {
 TEST(VadpcmEncoder, FramesUseOnlyTheBooksPredictorsAndScalesUpTo12) {
   const std::vector<int16_t> pcm = snareDrum(22050, 5);
   for (int npredictors : {1, 2, 4}) {
-    const BookSpec book = deriveBook(pcm, npredictors);
+    const BookDesign book = deriveBook(pcm, npredictors);
     ASSERT_EQ(book.npredictors, npredictors);
     ASSERT_EQ(book.predictors.size(), static_cast<size_t>(npredictors) * 16);
     const AdpcmEncoding enc = encodeAdpcm(pcm, book);
@@ -79,7 +79,7 @@ TEST(VadpcmEncoder, FramesUseOnlyTheBooksPredictorsAndScalesUpTo12) {
 TEST(VadpcmEncoder, PadsTheLastFrameWithSilence) {
   std::vector<int16_t> pcm(17, 0);
   pcm[16] = 1000;
-  const BookSpec book = deriveBook(pcm, 1);
+  const BookDesign book = deriveBook(pcm, 1);
   const AdpcmEncoding enc = encodeAdpcm(pcm, book);
   ASSERT_EQ(enc.frames.size(), 18u);
   ASSERT_EQ(enc.decoded.size(), 32u);
@@ -116,7 +116,7 @@ TEST(VadpcmEncoder, TheToolsDecoderRunsTheRecursionThePredictorStandsFor) {
   // (measured: at most 3.8 off; with the rows swapped, thousands).
   const double a1 = 1.6, a2 = -0.8;
   const std::array<int16_t, 16> c = predictorFromLpc(a1, a2);
-  BookSpec book{2, 1, std::vector<int16_t>(c.begin(), c.end())};
+  BookDesign book{2, 1, std::vector<int16_t>(c.begin(), c.end())};
   std::vector<uint8_t> frames(18, 0);
   frames[0] = 0xA0;  // scale 10, predictor 0
   frames[1] = 0x70;  // residual 7: 7 << 10 = 7168
