@@ -89,13 +89,13 @@ struct PreparedWave {
   WaveFrames frames;
 };
 
-// One wave's file, wherever it goes: its bytes into `sink` (not finished),
-// its warnings, naming `path`, into `report`, in the order they arise.
-void makeWave(const RomImage& rom, const BankFile& bank, int64_t tblOffset, const WaveRef& ref,
-              const std::string& path, const WavOptions& options, ByteSink& sink,
+// One wave's file, wherever it goes: its bytes (from `layout`, where its
+// samples lie) into `sink` (not finished), its warnings, naming `path`,
+// into `report`, in the order they arise.
+void makeWave(const RomImage& rom, const BankFile& bank, const SampleLayout& layout,
+              const WaveRef& ref, const std::string& path, const WavOptions& options, ByteSink& sink,
               Reporter& report, PreparedWave& made) {
   const ALWaveTable& wave = bank.wave(ref);
-  const SampleLayout layout = layoutSamples(rom, tblOffset, wave, bank.bookOf(wave));
   int64_t frames = 0;
   if (isKnownWaveType(wave.type)) {
     if (wave.len < 0) {
@@ -193,12 +193,13 @@ PreparedWave prepareWave(const RomImage& rom, const BankFile& bank, int64_t tblO
   PreparedWave made;
   if (name.refused()) return made;
   const ALWaveTable& wave = bank.wave(ref);
-  const int64_t size = static_cast<int64_t>(kWavHeaderSize + 1 + kMaxSamplerChunkBytes) +
-                       layoutSamples(rom, tblOffset, wave, bank.bookOf(wave)).pcmBytes();
+  const SampleLayout layout = layoutSamples(rom, tblOffset, wave, bank.bookOf(wave));
+  const int64_t size =
+      static_cast<int64_t>(kWavHeaderSize + 1 + kMaxSamplerChunkBytes) + layout.pcmBytes();
   if (size > kMaxPreparedBytes) return made;
   made.file = blocks.take(static_cast<size_t>(size));
   made.warnings = std::make_unique<CollectingReporter>(verbose);
-  makeWave(rom, bank, tblOffset, ref, name.path, options, *made.file, *made.warnings, made);
+  makeWave(rom, bank, layout, ref, name.path, options, *made.file, *made.warnings, made);
   return made;
 }
 
@@ -233,7 +234,9 @@ void writeOne(const RomImage& rom, const BankFile& bank, int64_t tblOffset, size
     sink->write(made->file->data(), made->file->size());
   } else {
     made = &here;
-    makeWave(rom, bank, tblOffset, ref, name.path, options, *sink, report, here);
+    const ALWaveTable& wave = bank.wave(ref);
+    const SampleLayout layout = layoutSamples(rom, tblOffset, wave, bank.bookOf(wave));
+    makeWave(rom, bank, layout, ref, name.path, options, *sink, report, here);
   }
   outcome.samples = made->samples;
   if (k < result.frames.size()) result.frames[k] = made->frames;

@@ -133,14 +133,7 @@ class PtyRun {
         if (::read(go[0], &byte, 1) != 1) _exit(127);
       }
       ::close(pidPipe[1]);
-      std::vector<char*> argv;
-      std::string binary = ZAFT_BINARY;
-      argv.push_back(binary.data());
-      std::vector<std::string> copy = args;
-      for (std::string& a : copy) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(binary.c_str(), argv.data());
-      _exit(127);
+      test::execBinary(args);
     }
     ::close(pidPipe[1]);
     target_ = pid_;

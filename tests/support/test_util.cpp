@@ -80,6 +80,17 @@ RunResult runInProcess(const std::vector<std::string>& args, const std::string& 
   return result;
 }
 
+void execBinary(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  std::string binary = ZAFT_BINARY;
+  argv.push_back(binary.data());
+  std::vector<std::string> copy = args;
+  for (std::string& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ::execv(binary.c_str(), argv.data());
+  _exit(127);
+}
+
 RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd) {
   TempDir capture;
   const std::string outPath = capture.file("stdout");
@@ -95,14 +106,7 @@ RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    std::vector<char*> argv;
-    std::string binary = ZAFT_BINARY;
-    argv.push_back(binary.data());
-    std::vector<std::string> copy = args;
-    for (std::string& a : copy) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(binary.c_str(), argv.data());
-    _exit(127);
+    execBinary(args);
   }
   int status = 0;
   ::waitpid(pid, &status, 0);

@@ -68,6 +68,10 @@ RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd
 // `n` bytes from a Mersenne Twister seeded with `seed`.
 std::vector<uint8_t> randomBytes(size_t n, uint32_t seed);
 
+// In a child process: replaces it with the built zaft binary and `args`
+// (after the tool's name); exits with 127 when that fails.
+[[noreturn]] void execBinary(const std::vector<std::string>& args);
+
 // A command through /bin/sh; returns its exit status and standard output.
 RunResult runShell(const std::string& command);
 
