@@ -9,7 +9,7 @@
 //     +4  banks[0]   32 bits  F, the first bank's offset from pos: below
 //                             65536, a multiple of 4, pos + F inside the file
 //   first bank at B = pos + F:
-//     +0  instCount  16 bits  0..127
+//     +0  instCount  16 bits  0..128 (a program change reaches at most 128)
 //     +2  flags, pad          not looked at
 //     +4  sampleRate 32 bits  even
 //     +8  percussion 32 bits  a multiple of 4 below 65536
@@ -39,6 +39,7 @@ constexpr int64_t kProgressStep = 4096;   // progress line and key test (256 rec
 constexpr uint16_t kRevisionB1 = 0x4231;  // "B1"
 constexpr uint16_t kMaxBankCount = 3;
 constexpr uint32_t kMaxBankOffset = 0xFFFF;
+constexpr uint32_t kMaxInstruments = 128;  // programs 0..127: a full General MIDI bank
 constexpr int64_t kBankFieldBytes = 12;   // instCount 2 + flags/pad 2 + sampleRate 4 + percussion 4
 constexpr int kTrialPositions = 16;       // trial positions start, start + 16, ... start + 240
 constexpr int kTrialFrames = 16;
@@ -69,7 +70,7 @@ bool looksLikeBank(const Image& rom, int64_t bankAt, uint32_t& instCount, uint32
   instCount = loadBE16(b);
   const uint32_t sampleRate = loadBE32(b + 4);
   percussion = loadBE32(b + 8);
-  return (instCount & 0xFF80u) == 0 && sampleRate % 2 == 0 && (percussion & 0xFFFF0003u) == 0;
+  return instCount <= kMaxInstruments && sampleRate % 2 == 0 && (percussion & 0xFFFF0003u) == 0;
 }
 
 bool looksLikeSampleBlock(const Image& rom, int64_t at) {

@@ -216,7 +216,11 @@ SampleBlockCheck validateSampleBlock(const RomImage& rom, const std::vector<Wave
   return check;
 }
 
-bool betterSampleBlock(const SampleBlockCheck& a, const SampleBlockCheck& b) {
+namespace {
+
+// Compares what the frames say of two passing offsets (1 to 3 of
+// betterSampleBlock): above 0 when `a` is better, 0 when they are alike.
+int compareEvidence(const SampleBlockCheck& a, const SampleBlockCheck& b) {
   // Shares compared exactly, as plausible * other frames; no frames is a share of 1.
   const int64_t plausibleA = a.frames == 0 ? 1 : a.plausibleFrames;
   const int64_t framesA = a.frames == 0 ? 1 : a.frames;
@@ -224,11 +228,23 @@ bool betterSampleBlock(const SampleBlockCheck& a, const SampleBlockCheck& b) {
   const int64_t framesB = b.frames == 0 ? 1 : b.frames;
   const __int128 left = static_cast<__int128>(plausibleA) * framesB;
   const __int128 right = static_cast<__int128>(plausibleB) * framesA;
-  if (left != right) return left > right;
-  if (a.soundFrames() != b.soundFrames()) return a.soundFrames() > b.soundFrames();
+  if (left != right) return left > right ? 1 : -1;
+  if (a.soundFrames() != b.soundFrames()) return a.soundFrames() > b.soundFrames() ? 1 : -1;
   const bool alignedA = onEightByteBoundary(a.offset);
-  if (alignedA != onEightByteBoundary(b.offset)) return alignedA;
+  if (alignedA != onEightByteBoundary(b.offset)) return alignedA ? 1 : -1;
+  return 0;
+}
+
+}  // namespace
+
+bool betterSampleBlock(const SampleBlockCheck& a, const SampleBlockCheck& b) {
+  if (const int evidence = compareEvidence(a, b); evidence != 0) return evidence > 0;
+  if (a.distance != b.distance) return a.distance < b.distance;
   return a.offset < b.offset;
+}
+
+bool equallyGoodSampleBlocks(const SampleBlockCheck& a, const SampleBlockCheck& b) {
+  return compareEvidence(a, b) == 0;
 }
 
 }  // namespace zaft

@@ -63,6 +63,14 @@ struct SampleBlockCheck {
   // For a search's result: false when the search's work limit left offsets
   // that looked about as good unjudged (see sample_search.h).
   bool searchedAll = true;
+  // For a search: bytes between the block's waves and the bank's control
+  // block (0 when they touch or overlap).
+  int64_t distance = 0;
+  // For a search's result: the passing offsets exactly as good as this one,
+  // itself included, and the lowest few of the others. More than one means
+  // the bytes alone cannot tell which is the bank's: the nearest was taken.
+  int64_t alike = 1;
+  std::vector<int64_t> alikeOffsets{};
 
   // plausibleFrames / frames (1.0 when frames == 0).
   double share() const;
@@ -102,8 +110,13 @@ SampleBlockCheck validateSampleBlock(const RomImage& rom, const std::vector<Wave
 //   2. then more frames that carry sound: zero padding is plausible but
 //      blank, real samples are not;
 //   3. then an offset on an 8-byte boundary, as real sample blocks begin;
-//   4. then the lower offset.
+//   4. then the smaller distance to the control block: a bank's sample
+//      block is built beside it, before or after;
+//   5. then the lower offset.
 bool betterSampleBlock(const SampleBlockCheck& a, const SampleBlockCheck& b);
+// Whether neither is better than the other by 1 to 3: what the frames say
+// of them is the same.
+bool equallyGoodSampleBlocks(const SampleBlockCheck& a, const SampleBlockCheck& b);
 
 // The frame judge that validation and the search share.
 namespace judge {

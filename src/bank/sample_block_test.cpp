@@ -249,15 +249,18 @@ TEST(SampleBlockValidate, SharedSamplesCountForEveryWaveTable) {
   EXPECT_EQ(check.plausibleFrames, 40 + other.plausibleFrames);
 }
 
-TEST(SampleBlockRank, ShareThenSoundThenBoundaryThenLowerOffset) {
-  auto check = [](int64_t offset, int64_t plausible, int64_t blank) {
-    return SampleBlockCheck{offset, 1000, plausible, blank, true};
+TEST(SampleBlockRank, ShareThenSoundThenBoundaryThenNearerThenLowerOffset) {
+  auto check = [](int64_t offset, int64_t plausible, int64_t blank, int64_t distance = 0) {
+    SampleBlockCheck c{offset, 1000, plausible, blank, true};
+    c.distance = distance;
+    return c;
   };
   // The better one first.
   const std::pair<SampleBlockCheck, SampleBlockCheck> ranked[] = {
       {check(0x9000, 1000, 500), check(0x100, 999, 0)},   // share first, even against more sound
       {check(0x9000, 1000, 10), check(0x100, 1000, 11)},  // then frames that carry sound
       {check(0x9008, 1000, 0), check(0x100A, 1000, 0)},   // then an 8-byte boundary
+      {check(0x9000, 1000, 0, 8), check(0x1008, 1000, 0, 16)},  // then nearer the control block
       {check(0x1008, 1000, 0), check(0x9000, 1000, 0)},   // then the lower offset
   };
   for (const auto& [better, worse] : ranked) {
@@ -265,6 +268,9 @@ TEST(SampleBlockRank, ShareThenSoundThenBoundaryThenLowerOffset) {
     EXPECT_FALSE(betterSampleBlock(worse, better)) << better.offset;
   }
   EXPECT_FALSE(betterSampleBlock(check(0x1008, 1000, 0), check(0x1008, 1000, 0)));
+  // Alike is what the frames say, wherever the offsets lie.
+  EXPECT_TRUE(equallyGoodSampleBlocks(check(0x9000, 1000, 0, 8), check(0x1008, 1000, 0, 16)));
+  EXPECT_FALSE(equallyGoodSampleBlocks(check(0x9008, 1000, 0), check(0x100A, 1000, 0)));
 }
 
 // --- probesOf ------------------------------------------------------------

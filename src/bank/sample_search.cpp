@@ -212,15 +212,15 @@ std::vector<const JudgedWave*> quickOrder(const Layout& layout) {
 class Verifier {
  public:
   Verifier(const uint8_t* data, int64_t size, const std::vector<const JudgedWave*>& order,
-           int64_t frames, int64_t budget)
-      : data_(data), size_(size), order_(order), budget_(budget) {
+           int64_t frames, int64_t budget, const Layout& layout, ControlExtent control)
+      : data_(data), size_(size), order_(order), budget_(budget), layout_(layout),
+        control_(control) {
     giveUp_.totalFrames = frames;
     giveUp_.maxImplausible = frames / 100;        // 100 * plausible >= 99 * frames
     giveUp_.maxLost = frames - (frames + 3) / 4;  // a quarter of the frames carry sound
   }
 
   void add(int64_t offset) {
-    if (settledBelow(offset)) return;
     FrameCounts sample;
     int64_t left = kSampleFrames;
     const JudgeEnd end = judgeAll(data_, size_, order_, offset, &giveUp_, left, sample);
@@ -232,29 +232,24 @@ class Verifier {
 
   void finish() {
     std::sort_heap(waiting_.begin(), waiting_.end(), promising);
-    for (const Waiting& w : waiting_) {
-      if (settledBelow(w.offset)) continue;
-      judgeInFull(w.offset);
-    }
+    for (const Waiting& w : waiting_) judgeInFull(w.offset);
     waiting_.clear();
-  }
-
-  // Whether no offset above `offset` can beat the best: every frame of the
-  // best carries sound and it lies on an 8-byte boundary.
-  bool settledBelow(int64_t offset) const {
-    return best_ && best_->soundFrames() == giveUp_.totalFrames &&
-           onEightByteBoundary(best_->offset) && best_->offset < offset;
   }
 
   std::optional<SampleBlockCheck> best() const {
     std::optional<SampleBlockCheck> found = best_;
-    if (found) found->searchedAll = complete_;
+    if (found) {
+      found->searchedAll = complete_;
+      found->alike = alike_;
+      found->alikeOffsets = alikeOffsets_;
+    }
     return found;
   }
 
  private:
   static constexpr int64_t kSampleFrames = 32;
   static constexpr size_t kKept = 1024;
+  static constexpr size_t kAlikeListed = 8;
 
   struct Waiting {
     int64_t offset;
@@ -299,17 +294,40 @@ class Verifier {
     check.frames = total.frames;
     check.plausibleFrames = total.plausible;
     check.blankFrames = total.blank;
-    if (!check.passes() || (best_ && !betterSampleBlock(check, *best_))) return;
+    check.distance = distanceAt(offset);
+    if (!check.passes()) return;
+    if (best_ && equallyGoodSampleBlocks(check, *best_)) {
+      ++alike_;
+      alikeOffsets_.insert(std::lower_bound(alikeOffsets_.begin(), alikeOffsets_.end(), offset),
+                           offset);
+      if (alikeOffsets_.size() > kAlikeListed) alikeOffsets_.pop_back();
+      if (betterSampleBlock(check, *best_)) best_ = check;
+      return;
+    }
+    if (best_ && !betterSampleBlock(check, *best_)) return;
     best_ = check;
+    alike_ = 1;
+    alikeOffsets_.assign(1, offset);
     giveUp_.haveBest = true;
     giveUp_.bestImplausible = check.frames - check.plausibleFrames;
     giveUp_.bestSound = check.soundFrames();
+  }
+
+  // Bytes between the waves placed at `offset` and the control block.
+  int64_t distanceAt(int64_t offset) const {
+    const int64_t from = offset + layout_.minBase;
+    const int64_t to = offset + layout_.maxEnd;
+    return std::max<int64_t>({0, control_.from - to, from - control_.to});
   }
 
   const uint8_t* data_;
   int64_t size_;
   const std::vector<const JudgedWave*>& order_;
   int64_t budget_;  // frames that judging in full may still read
+  const Layout& layout_;
+  ControlExtent control_;
+  int64_t alike_ = 0;
+  std::vector<int64_t> alikeOffsets_;
   GiveUp giveUp_;
   std::vector<Waiting> waiting_;
   std::optional<SampleBlockCheck> best_;
@@ -320,7 +338,8 @@ class Verifier {
 
 
 std::optional<SampleBlockCheck> searchSampleBlock(const RomImage& rom,
-                                                  const std::vector<WaveProbe>& waves) {
+                                                  const std::vector<WaveProbe>& waves,
+                                                  ControlExtent control) {
   const Layout layout(waves);
   const int64_t frames = layout.judgedFrames;
   if (layout.judged.empty() || frames == 0) return std::nullopt;
@@ -357,12 +376,13 @@ std::optional<SampleBlockCheck> searchSampleBlock(const RomImage& rom,
   // 16 Mi frames): about a second per 64 MiB.
   constexpr int64_t kBudgetPerByte = 2;
   constexpr int64_t kMinBudget = int64_t{1} << 24;
-  Verifier verifier(data, size, order, frames, std::max(kMinBudget, kBudgetPerByte * size));
+  Verifier verifier(data, size, order, frames, std::max(kMinBudget, kBudgetPerByte * size), layout,
+                    control);
 
   // 64 offsets at a time: bit j stands for block + j; odd ones are dropped.
   constexpr uint64_t kEvenOffsets = 0x5555555555555555;
   int64_t block = lo;
-  while (block <= hi && !verifier.settledBelow(block)) {
+  while (block <= hi) {
     uint64_t mask = kEvenOffsets;
     if (hi - block < 63) mask &= (uint64_t{1} << (hi - block + 1)) - 1;
     for (int64_t k = 0; k < driverFrames && mask != 0; ++k) {
@@ -396,6 +416,14 @@ std::optional<SampleBlockCheck> searchSampleBlock(const RomImage& rom,
   }
   verifier.finish();
   return verifier.best();
+}
+
+ControlExtent controlExtentOf(const BankFile& bank) {
+  ControlExtent extent{bank.ctlOffset, bank.ctlOffset};
+  for (int32_t i = 1; i < bank.table.size(); ++i) {
+    extent.to = std::max<int64_t>(extent.to, int64_t{bank.table[i].fileOffset} + 1);
+  }
+  return extent;
 }
 
 }  // namespace zaft

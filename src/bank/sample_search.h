@@ -33,7 +33,21 @@ namespace zaft {
 // last frames hold an implausible header is not found even if 99 % of all
 // its frames are plausible: real encoders never write one. Memory: one bit
 // per ROM byte.
+//
+// Of offsets the frames judge alike (betterSampleBlock's first three
+// rules), the one whose waves lie nearest the bank's control block
+// [control.from, control.to) wins; the result counts them (`alike`, with
+// the lowest few in `alikeOffsets`), so that a caller can say the block was
+// a guess. Without a control block given, the lowest offset wins.
+struct ControlExtent {
+  int64_t from = 0;
+  int64_t to = 0;
+};
 std::optional<SampleBlockCheck> searchSampleBlock(const RomImage& rom,
-                                                  const std::vector<WaveProbe>& waves);
+                                                  const std::vector<WaveProbe>& waves,
+                                                  ControlExtent control = {});
+// The control block as the walk reached it: from the bank file's offset to
+// the first byte of its last record.
+ControlExtent controlExtentOf(const BankFile& bank);
 
 }  // namespace zaft

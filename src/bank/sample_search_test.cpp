@@ -180,6 +180,31 @@ TEST(SampleSearch, ARomOfLookAlikesIsSearchedWithinBoundsAndSaysSo) {
   EXPECT_FALSE(found->searchedAll);
 }
 
+TEST(SampleSearch, LookAlikesGoToTheNearestToTheControlBlockAndAreCounted) {
+  // A one-wave bank fits wherever 60 frames of any bank's samples lie: the
+  // bytes cannot tell, so the block beside the control block wins, before
+  // or after it, and the result says how many fit.
+  std::vector<uint8_t> bytes(0x100000, 0);
+  const Block mine = makeBlock({{60, 2}}, 7);
+  const size_t places[] = {0x2000, 0x40400, 0x9F800};
+  for (size_t i = 0; i < 3; ++i) put(bytes, places[i], makeBlock({{60, 2}}, 7 + 10 * i).bytes);
+  const RomImage rom(std::move(bytes));
+  struct Case { ControlExtent control; int64_t found; };
+  const Case cases[] = {
+      {{0x40000, 0x40300}, 0x40400},  // after its control block
+      {{0x40700, 0x40900}, 0x40400},  // before it
+      {{0xA0000, 0xA0400}, 0x9F800},
+      {{0, 0}, 0x2000},  // no control block: the lowest
+  };
+  for (const Case& c : cases) {
+    const std::optional<SampleBlockCheck> found = searchSampleBlock(rom, mine.waves, c.control);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_EQ(found->offset, c.found) << c.control.from;
+    EXPECT_EQ(found->alike, 3);
+    EXPECT_EQ(found->alikeOffsets, (std::vector<int64_t>{0x2000, 0x40400, 0x9F800}));
+  }
+}
+
 TEST(SampleSearch, SameAsValidatingEveryEvenOffset) {
   // Below 100 frames a passing offset has every frame plausible, so nothing
   // the quick test skips could pass: the search must give exactly what

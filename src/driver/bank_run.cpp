@@ -46,21 +46,39 @@ void makeFolder(const std::string& path, OutputBudget& budget) {
   }
 }
 
+// Several offsets fit equally well: the bytes cannot tell which block is
+// the bank's, so the nearest was taken and the user is told to check it.
+void Run::reportGuess(BankJob& job, const SampleBlockCheck& found) {
+  job.tblGuessedAmong = found.alike;
+  std::string offsets;
+  for (const int64_t offset : found.alikeOffsets) {
+    offsets += formatText("%s0x%06X", offsets.empty() ? "" : ", ", static_cast<unsigned>(offset));
+  }
+  const int64_t unlisted = found.alike - static_cast<int64_t>(found.alikeOffsets.size());
+  if (unlisted > 0) offsets += formatText(" and %lld more", static_cast<long long>(unlisted));
+  report_.errf(
+      "Warning: %lld offsets fit the bank file at 0x%06X equally well as its sample block (%s); "
+      "took 0x%06X, the nearest to its control block: check its samples\n",
+      static_cast<long long>(found.alike), static_cast<unsigned>(job.ctlOffset), offsets.c_str(),
+      static_cast<unsigned>(found.offset));
+}
+
 // /g and /x: when no sample block was given with /t and the one in hand (the
 // scan's guess, or none) does not fit the bank, search the ROM for the one
 // that fits best. Nothing found: no WAV files for this bank file.
 void Run::searchWhenGuessFails(BankJob& job) {
   if (job.tblSource == OffsetSource::Given) return;
   NullReporter quiet;
-  const std::vector<WaveProbe> waves =
-      probesOf(walkBankFile(rom_, job.ctlOffset, limits(false), quiet));
+  const BankFile walked = walkBankFile(rom_, job.ctlOffset, limits(false), quiet);
+  const std::vector<WaveProbe> waves = probesOf(walked);
   const bool haveGuess = job.tblSource == OffsetSource::Scanned;
   if (haveGuess && validateSampleBlock(rom_, waves, job.tblOffset).passes()) return;
   if (haveGuess) {
     report_.errf("The .tbl offset 0x%06X does not fit the bank file at 0x%06X; searching\n",
                  static_cast<unsigned>(job.tblOffset), static_cast<unsigned>(job.ctlOffset));
   }
-  const std::optional<SampleBlockCheck> found = searchSampleBlock(rom_, waves);
+  const std::optional<SampleBlockCheck> found =
+      searchSampleBlock(rom_, waves, controlExtentOf(walked));
   if (found) {
     job.tblOffset = static_cast<int32_t>(found->offset);
     job.samples = true;
@@ -70,6 +88,7 @@ void Run::searchWhenGuessFails(BankJob& job) {
         "plausible)\n",
         static_cast<unsigned>(job.tblOffset), static_cast<unsigned>(job.ctlOffset),
         shareText(*found).c_str());
+    if (found->alike > 1) reportGuess(job, *found);
     if (!found->searchedAll) {
       report_.err(
           "Note: many offsets of this ROM fit the bank about as well; the search judged the "

@@ -28,6 +28,9 @@ struct BankJob {
   bool samples = false;  // WAV files are written, from tblOffset
   int32_t tblOffset = 0;
   OffsetSource tblSource = OffsetSource::None;
+  // Offsets the search found equally good for the sample block, when more
+  // than one: the nearest to the control block was taken, a guess.
+  int64_t tblGuessedAmong = 0;
   std::string folder;
 };
 
@@ -68,6 +71,7 @@ class Run {
     return l;
   }
   void searchWhenGuessFails(BankJob& job);
+  void reportGuess(BankJob& job, const SampleBlockCheck& found);
   void reportSettings(const BankJob& job);
   void rip(const BankJob& job, BankOutcome& outcome);
   void validateAfterWalk(const BankJob& job, const BankFile& bank, const WavResult& wavs);

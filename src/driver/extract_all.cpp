@@ -67,8 +67,11 @@ int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<Sequence
       reportSettings(d.job);
       rip(d.job, d.outcome);
       d.status = !d.outcome.recognized      ? "unrecognized bank file revision"
-                 : d.outcome.failure.empty() ? "ok"
-                                             : "failed: " + oneLine(d.outcome.failure);
+                 : !d.outcome.failure.empty() ? "failed: " + oneLine(d.outcome.failure)
+                 : d.job.tblGuessedAmong > 1
+                     ? formatText("ok (sample block guessed among %lld)",
+                                  static_cast<long long>(d.job.tblGuessedAmong))
+                     : "ok";
     } catch (const std::exception& error) {
       if (dynamic_cast<const FatalError*>(&error) != nullptr) {
         report_.err(error.what());

@@ -213,6 +213,9 @@ Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
             "Warning: /%s takes no value that begins with \"/\" (%s); no %s is written (name "
             "it inside the output folder, with /d for the folder)\n",
             letter, next.c_str(), what);
+      } else if (next.empty() || next[0] == '/') {
+        report.errf("Warning: /%s has no usable value (\"%s\" %s); no %s is written\n", letter,
+                    next.c_str(), next.empty() ? "is no file name" : "reads as an option", what);
       }
     }
   }

@@ -171,6 +171,14 @@ TEST(Options, SettingsFromTheCommandLine) {
        "folder\n"},
       {{"/u", "rom"}, "rom=rom u"},
       {{"/p", "5", "rom"}, "rom=rom p=5"},
+      // /s and /j with nothing to name their file: said, not silently dropped.
+      {{"/s", "", "rom"}, "rom=rom",
+       "Warning: /s has no usable value (\"\" is no file name); no soundfont is written\n"},
+      {{"/s", "/l", "rom"}, "rom=rom l",
+       "Warning: /s has no usable value (\"/l\" reads as an option); no soundfont is written\n"},
+      {{"/j", "/x", "rom"}, "rom=rom x",
+       "Warning: /j has no usable value (\"/x\" reads as an option); no JSON document is "
+       "written\n"},
   };
   for (const Case& c : cases) {
     CollectingReporter report;

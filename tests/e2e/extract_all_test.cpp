@@ -143,6 +143,37 @@ TEST(ExtractAll, WithCOnlyThatBankAndAWrongRevisionIsNoFailure) {
   EXPECT_TRUE(test::fileExists(dir.file("CTL_010000/CONTROL.H")));
 }
 
+// Shapes of the SDK's own banks: a General MIDI bank of all 128 programs,
+// and a one-wave bank whose few frames fit elsewhere in the ROM as well.
+TEST(ExtractAll, AFullGeneralMidiBankAndAGuessedSampleBlock) {
+  test::TempDir dir;
+  test::BankFileDesign gm = smallDesign(22050, 1);
+  gm.banks[0].insts.assign(128, 0);
+  test::RomBuilder rom(0x40000, 0xFF);
+  const test::BuiltBank gmBank = test::buildBank(gm);
+  test::placeBank(rom, gmBank, 0x10000, 0x10000 + (gmBank.ctl.size() + 15) / 16 * 16);
+  // The small bank's block lies past where the scan's guess looks, and its
+  // frames are copied, as another bank's could be, far before it.
+  const test::BuiltBank small = test::buildBank(smallDesign(16000, 1));
+  test::placeBank(rom, small, 0x20000, 0x20800);
+  rom.put(0x8000, small.tbl);
+  test::writeFile(dir.file("rom.z64"), rom.bytes());
+  RunResult r = test::runBinary({"/q", "/x", "rom.z64"}, dir.path());
+  EXPECT_EQ(r.status, 0) << r.err;
+  // Any run of plausible frames fits (the copy, and bytes of the first
+  // bank's control block): the nearest is taken, and the user told.
+  EXPECT_TRUE(std::regex_search(
+      r.err, std::regex(R"(\nWarning: (\d+) offsets fit the bank file at 0x020000 equally well as )"
+                        R"(its sample block \(0x008000, 0x0[^)]*\); took 0x020800, the nearest to )"
+                        R"(its control block: check its samples\n)")))
+      << r.err;
+  EXPECT_TRUE(std::regex_search(
+      r.err, std::regex(R"(\n  CTL_010000  \.ctl 0x010000  \.tbl 0x0102C0  8 records  1 \.wav files  ok\n)"
+                        R"(  CTL_020000  \.ctl 0x020000  \.tbl 0x020800  8 records  1 \.wav files  )"
+                        R"(ok \(sample block guessed among \d+\)\n2 bank files: 2 ok, 0 failed; )")))
+      << r.err;
+}
+
 TEST(OutputFolder, HoldsEveryFileAndPlacesTheHeaderName) {
   test::TempDir dir;
   Layout layout = threeBankRom();
