@@ -70,6 +70,7 @@ struct SampleBlockCheck {
   // itself included, and the lowest few of the others. More than one means
   // the bytes alone cannot tell which is the bank's: the nearest was taken.
   int64_t alike = 1;
+  bool alikeCounted = true;  // false: `alike` or more
   std::vector<int64_t> alikeOffsets{};
 
   // plausibleFrames / frames (1.0 when frames == 0).

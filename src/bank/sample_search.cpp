@@ -221,6 +221,7 @@ class Verifier {
   }
 
   void add(int64_t offset) {
+    if (cannotBeNearer(offset)) return;
     FrameCounts sample;
     int64_t left = kSampleFrames;
     const JudgeEnd end = judgeAll(data_, size_, order_, offset, &giveUp_, left, sample);
@@ -232,8 +233,17 @@ class Verifier {
 
   void finish() {
     std::sort_heap(waiting_.begin(), waiting_.end(), promising);
-    for (const Waiting& w : waiting_) judgeInFull(w.offset);
+    for (const Waiting& w : waiting_) {
+      if (!cannotBeNearer(w.offset)) judgeInFull(w.offset);
+    }
     waiting_.clear();
+  }
+
+  // Whether no offset from `offset` on can change the result: the best
+  // cannot be beaten on its frames, enough offsets like it were counted, and
+  // every later offset lies farther from the control block.
+  bool settledFrom(int64_t offset) const {
+    return cannotBeNearer(offset) && offset + layout_.minBase >= control_.to;
   }
 
   std::optional<SampleBlockCheck> best() const {
@@ -241,6 +251,7 @@ class Verifier {
     if (found) {
       found->searchedAll = complete_;
       found->alike = alike_;
+      found->alikeCounted = alike_ < kAlikeCounted;
       found->alikeOffsets = alikeOffsets_;
     }
     return found;
@@ -250,6 +261,14 @@ class Verifier {
   static constexpr int64_t kSampleFrames = 32;
   static constexpr size_t kKept = 1024;
   static constexpr size_t kAlikeListed = 8;
+  // Offsets as good as the best are counted up to this many; beyond it only
+  // a nearer one is looked for.
+  static constexpr int64_t kAlikeCounted = 100;
+
+  bool cannotBeNearer(int64_t offset) const {
+    return alike_ >= kAlikeCounted && best_->soundFrames() == giveUp_.totalFrames &&
+           onEightByteBoundary(best_->offset) && distanceAt(offset) > best_->distance;
+  }
 
   struct Waiting {
     int64_t offset;
@@ -297,10 +316,12 @@ class Verifier {
     check.distance = distanceAt(offset);
     if (!check.passes()) return;
     if (best_ && equallyGoodSampleBlocks(check, *best_)) {
-      ++alike_;
-      alikeOffsets_.insert(std::lower_bound(alikeOffsets_.begin(), alikeOffsets_.end(), offset),
-                           offset);
-      if (alikeOffsets_.size() > kAlikeListed) alikeOffsets_.pop_back();
+      alike_ = std::min(alike_ + 1, kAlikeCounted);
+      if (alikeOffsets_.size() < kAlikeListed || offset < alikeOffsets_.back()) {
+        alikeOffsets_.insert(std::lower_bound(alikeOffsets_.begin(), alikeOffsets_.end(), offset),
+                             offset);
+        if (alikeOffsets_.size() > kAlikeListed) alikeOffsets_.pop_back();
+      }
       if (betterSampleBlock(check, *best_)) best_ = check;
       return;
     }
@@ -382,7 +403,7 @@ std::optional<SampleBlockCheck> searchSampleBlock(const RomImage& rom,
   // 64 offsets at a time: bit j stands for block + j; odd ones are dropped.
   constexpr uint64_t kEvenOffsets = 0x5555555555555555;
   int64_t block = lo;
-  while (block <= hi) {
+  while (block <= hi && !verifier.settledFrom(block)) {
     uint64_t mask = kEvenOffsets;
     if (hi - block < 63) mask &= (uint64_t{1} << (hi - block + 1)) - 1;
     for (int64_t k = 0; k < driverFrames && mask != 0; ++k) {

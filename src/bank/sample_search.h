@@ -38,7 +38,9 @@ namespace zaft {
 // rules), the one whose waves lie nearest the bank's control block
 // [control.from, control.to) wins; the result counts them (`alike`, with
 // the lowest few in `alikeOffsets`), so that a caller can say the block was
-// a guess. Without a control block given, the lowest offset wins.
+// a guess. Without a control block given, the lowest offset wins. Past 100
+// alike offsets only a nearer one is looked for, and the count says "or
+// more": a bank of one frame fits nearly everywhere.
 struct ControlExtent {
   int64_t from = 0;
   int64_t to = 0;

@@ -158,10 +158,15 @@ TEST(SampleSearch, OneFrameStillEndsWithAPassingOffsetOnAnEightByteBoundary) {
   // One frame of a 16-predictor book fits almost anywhere: the search stays
   // bounded and gives back an offset that passes.
   const RomImage rom(randomBytes(0x100000, 8));
-  const std::optional<SampleBlockCheck> found = searchSampleBlock(rom, {{0, 9, 0, 16, 1}});
+  const std::optional<SampleBlockCheck> found =
+      searchSampleBlock(rom, {{0, 9, 0, 16, 1}}, {0x80000, 0x80100});
   ASSERT_TRUE(found.has_value());
   EXPECT_TRUE(found->passes());
   EXPECT_EQ(found->offset % 8, 0);
+  // Nearly every offset is alike: counted to 100, and the nearest kept.
+  EXPECT_EQ(found->alike, 100);
+  EXPECT_FALSE(found->alikeCounted);
+  EXPECT_LE(found->distance, 0x100);
 }
 
 TEST(SampleSearch, ARomOfLookAlikesIsSearchedWithinBoundsAndSaysSo) {

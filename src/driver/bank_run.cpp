@@ -50,16 +50,21 @@ void makeFolder(const std::string& path, OutputBudget& budget) {
 // the bank's, so the nearest was taken and the user is told to check it.
 void Run::reportGuess(BankJob& job, const SampleBlockCheck& found) {
   job.tblGuessedAmong = found.alike;
+  job.tblGuessCounted = found.alikeCounted;
   std::string offsets;
   for (const int64_t offset : found.alikeOffsets) {
     offsets += formatText("%s0x%06X", offsets.empty() ? "" : ", ", static_cast<unsigned>(offset));
   }
   const int64_t unlisted = found.alike - static_cast<int64_t>(found.alikeOffsets.size());
-  if (unlisted > 0) offsets += formatText(" and %lld more", static_cast<long long>(unlisted));
+  if (unlisted > 0) {
+    offsets += formatText(" and %lld%s more", static_cast<long long>(unlisted),
+                          found.alikeCounted ? "" : " or");
+  }
   report_.errf(
-      "Warning: %lld offsets fit the bank file at 0x%06X equally well as its sample block (%s); "
-      "took 0x%06X, the nearest to its control block: check its samples\n",
-      static_cast<long long>(found.alike), static_cast<unsigned>(job.ctlOffset), offsets.c_str(),
+      "Warning: %lld%s offsets fit the bank file at 0x%06X equally well as its sample block "
+      "(%s); took 0x%06X, the nearest to its control block: check its samples\n",
+      static_cast<long long>(found.alike), found.alikeCounted ? "" : " or more",
+      static_cast<unsigned>(job.ctlOffset), offsets.c_str(),
       static_cast<unsigned>(found.offset));
 }
 

@@ -31,6 +31,7 @@ struct BankJob {
   // Offsets the search found equally good for the sample block, when more
   // than one: the nearest to the control block was taken, a guess.
   int64_t tblGuessedAmong = 0;
+  bool tblGuessCounted = true;  // false: tblGuessedAmong or more
   std::string folder;
 };
 

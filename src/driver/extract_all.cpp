@@ -69,8 +69,9 @@ int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<Sequence
       d.status = !d.outcome.recognized      ? "unrecognized bank file revision"
                  : !d.outcome.failure.empty() ? "failed: " + oneLine(d.outcome.failure)
                  : d.job.tblGuessedAmong > 1
-                     ? formatText("ok (sample block guessed among %lld)",
-                                  static_cast<long long>(d.job.tblGuessedAmong))
+                     ? formatText("ok (sample block guessed among %lld%s)",
+                                  static_cast<long long>(d.job.tblGuessedAmong),
+                                  d.job.tblGuessCounted ? "" : " or more")
                      : "ok";
     } catch (const std::exception& error) {
       if (dynamic_cast<const FatalError*>(&error) != nullptr) {
