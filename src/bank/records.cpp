@@ -1,53 +1,40 @@
 #include "bank/records.h"
 
+#include <array>
+#include <utility>
+
 namespace zaft {
 
+namespace {
+
+// By kind number, in StructKind's order.
+constexpr std::array<const char*, 10> kTypeNames = {
+    "ALBankFile", "ALBank",    "ALInstrument", "ALSound",     "ALWaveTable",
+    "ALKeyMap",   "ALEnvelope", "ALRawLoop",   "ALADPCMloop", "ALADPCMBook"};
+constexpr std::array<const char*, 10> kTags = {"File", "Bank", "Inst", "Sound", "Wave",
+                                               "Keym", "Envp", "Loop", "Loop",  "Book"};
+
+constexpr size_t kindNumber(StructKind kind) { return static_cast<size_t>(kind); }
+
+template <size_t... I>
+RecordData emptyAt(size_t alternative, std::index_sequence<I...>) {
+  RecordData record;
+  ((alternative == I ? (record.emplace<I>(), true) : false) || ...);
+  return record;
+}
+
+}  // namespace
+
 const char* recordTypeName(StructKind kind) {
-  switch (kind) {
-    case StructKind::BankFile: return "ALBankFile";
-    case StructKind::Bank: return "ALBank";
-    case StructKind::Instrument: return "ALInstrument";
-    case StructKind::Sound: return "ALSound";
-    case StructKind::WaveTable: return "ALWaveTable";
-    case StructKind::KeyMap: return "ALKeyMap";
-    case StructKind::Envelope: return "ALEnvelope";
-    case StructKind::RawLoop: return "ALRawLoop";
-    case StructKind::AdpcmLoop: return "ALADPCMloop";
-    case StructKind::AdpcmBook: return "ALADPCMBook";
-  }
-  return nullptr;
+  return kindNumber(kind) < kTypeNames.size() ? kTypeNames[kindNumber(kind)] : nullptr;
 }
 
 const char* recordTag(StructKind kind) {
-  switch (kind) {
-    case StructKind::BankFile: return "File";
-    case StructKind::Bank: return "Bank";
-    case StructKind::Instrument: return "Inst";
-    case StructKind::Sound: return "Sound";
-    case StructKind::WaveTable: return "Wave";
-    case StructKind::KeyMap: return "Keym";
-    case StructKind::Envelope: return "Envp";
-    case StructKind::RawLoop:
-    case StructKind::AdpcmLoop: return "Loop";
-    case StructKind::AdpcmBook: return "Book";
-  }
-  return "";
+  return kindNumber(kind) < kTags.size() ? kTags[kindNumber(kind)] : "";
 }
 
 RecordData emptyRecord(StructKind kind) {
-  switch (kind) {
-    case StructKind::BankFile: return ALBankFile{};
-    case StructKind::Bank: return ALBank{};
-    case StructKind::Instrument: return ALInstrument{};
-    case StructKind::Sound: return ALSound{};
-    case StructKind::WaveTable: return ALWaveTable{};
-    case StructKind::KeyMap: return ALKeyMap{};
-    case StructKind::Envelope: return ALEnvelope{};
-    case StructKind::RawLoop: return ALRawLoop{};
-    case StructKind::AdpcmLoop: return ALADPCMloop{};
-    case StructKind::AdpcmBook: return ALADPCMBook{};
-  }
-  return std::monostate{};
+  return emptyAt(kindNumber(kind) + 1, std::make_index_sequence<std::variant_size_v<RecordData>>());
 }
 
 }  // namespace zaft

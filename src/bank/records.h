@@ -63,12 +63,14 @@ const char* recordTypeName(StructKind kind);
 const char* recordTag(StructKind kind);
 
 struct ALBankFile {
+  static constexpr StructKind kKind = StructKind::BankFile;
   uint16_t revision = 0;
   int16_t bankCount = 0;
   std::vector<int32_t> banks;  // the entries inside the file; later ones are null
 };
 
 struct ALBank {
+  static constexpr StructKind kKind = StructKind::Bank;
   int16_t instCount = 0;
   uint8_t flags = 0;
   uint8_t pad = 0;
@@ -78,6 +80,7 @@ struct ALBank {
 };
 
 struct ALInstrument {
+  static constexpr StructKind kKind = StructKind::Instrument;
   uint8_t volume = 0;
   uint8_t pan = 0;
   uint8_t priority = 0;
@@ -96,6 +99,7 @@ struct ALInstrument {
 };
 
 struct ALSound {
+  static constexpr StructKind kKind = StructKind::Sound;
   int32_t envelope = 0;
   int32_t keyMap = 0;
   int32_t wavetable = 0;
@@ -105,6 +109,7 @@ struct ALSound {
 };
 
 struct ALEnvelope {
+  static constexpr StructKind kKind = StructKind::Envelope;
   int32_t attackTime = 0;
   int32_t secondTime = 0;  // the decay time; the header does not print it
   int32_t releaseTime = 0;
@@ -113,6 +118,7 @@ struct ALEnvelope {
 };
 
 struct ALKeyMap {
+  static constexpr StructKind kKind = StructKind::KeyMap;
   uint8_t velocityMin = 0;
   uint8_t velocityMax = 0;
   uint8_t keyMin = 0;
@@ -122,6 +128,7 @@ struct ALKeyMap {
 };
 
 struct ALWaveTable {
+  static constexpr StructKind kKind = StructKind::WaveTable;
   int32_t base = 0;
   int32_t len = 0;
   uint8_t type = 0;
@@ -139,18 +146,21 @@ struct ALWaveTable {
 };
 
 struct ALRawLoop {
+  static constexpr StructKind kKind = StructKind::RawLoop;
   int32_t start = 0;
   int32_t end = 0;
   int32_t count = 0;
 };
 
 struct ALADPCMloop {
+  static constexpr StructKind kKind = StructKind::AdpcmLoop;
   int32_t start = 0;
   int32_t end = 0;
   int32_t count = 0;
 };
 
 struct ALADPCMBook {
+  static constexpr StructKind kKind = StructKind::AdpcmBook;
   int32_t order = 0;
   int32_t npredictors = 0;  // as read from the ROM
   // The coefficients the ROM actually holds. `npredictors` is a claim: only
@@ -175,8 +185,31 @@ using RecordData = std::variant<std::monostate, ALBankFile, ALBank, ALInstrument
                                 ALWaveTable, ALKeyMap, ALEnvelope, ALRawLoop, ALADPCMloop,
                                 ALADPCMBook>;
 
+// Each record type sits at its kind's number + 1 in the variant.
+template <size_t... I>
+constexpr bool kindsInVariantOrder(std::index_sequence<I...>) {
+  return ((static_cast<size_t>(std::variant_alternative_t<I + 1, RecordData>::kKind) == I) && ...);
+}
+static_assert(kindsInVariantOrder(std::make_index_sequence<std::variant_size_v<RecordData> - 1>()));
+
 // An empty record of the kind.
 RecordData emptyRecord(StructKind kind);
+
+// Calls f(record) with the record as its own type; false, without a call,
+// for an entry that holds none.
+template <typename Data, typename F>
+bool visitRecord(Data& data, F&& f) {
+  return std::visit(
+      [&](auto& record) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(record)>, std::monostate>) {
+          return false;
+        } else {
+          f(record);
+          return true;
+        }
+      },
+      data);
+}
 
 // How a number is shown where the formats differ.
 enum class FieldStyle {

@@ -53,8 +53,7 @@ class Walker {
 
  private:
   [[noreturn]] void stop(std::string message) { throw WalkStop{std::move(message)}; }
-  void read(int32_t index, StructKind kind);
-  template <typename R> void readFields(int32_t index);
+  void read(int32_t index);
   size_t slotsFor(int32_t count, int64_t arrayAt);
 
   const int32_t ctlOffset_;
@@ -128,7 +127,7 @@ void Walker::walkBankFile() {
       enterStruct(bank_.table, bank_.counters, StructKind::BankFile,
                   static_cast<uint32_t>(ctlOffset_), limits_.nameTemplate.c_str(), at_);
   seekTo(cursor_, ctlOffset_);
-  read(entered.index, StructKind::BankFile);
+  read(entered.index);
 }
 
 int32_t Walker::follow(StructKind kind) {
@@ -146,37 +145,26 @@ int32_t Walker::follow(StructKind kind) {
       enterStruct(bank_.table, bank_.counters, kind, static_cast<uint32_t>(tellPos(cursor_)),
                   limits_.nameTemplate.c_str(), at_);
   if (entered.full) stop(formatText("Ran out of struct space (max %d)\n", StructTable::kCapacity));
-  if (entered.isNew) read(entered.index, kind);
+  if (entered.isNew) read(entered.index);
   return entered.index;
 }
 
-template <typename R>
-void Walker::readFields(int32_t index) {
-  R& record = bank_.table[index].as<R>();
-  FieldReader<R> reader(*this, record);
-  visitFields(record, reader);
-}
-
-void Walker::read(int32_t index, StructKind kind) {
-  switch (kind) {
-    case StructKind::BankFile: return readFields<ALBankFile>(index);
-    case StructKind::Bank: return readFields<ALBank>(index);
-    case StructKind::Instrument: return readFields<ALInstrument>(index);
-    case StructKind::Sound: {
+void Walker::read(int32_t index) {
+  // Entries stay in place (the table is a deque) while the records below
+  // this one are entered.
+  visitRecord(bank_.table[index].data, [&](auto& record) {
+    using Record = std::decay_t<decltype(record)>;
+    FieldReader<Record> reader(*this, record);
+    if constexpr (std::is_same_v<Record, ALSound>) {
       const int32_t outer = sound_;
       sound_ = index;
-      readFields<ALSound>(index);
+      visitFields(record, reader);
       sound_ = outer;
-      return;
+    } else {
+      visitFields(record, reader);
     }
-    case StructKind::Envelope: return readFields<ALEnvelope>(index);
-    case StructKind::KeyMap: return readFields<ALKeyMap>(index);
-    case StructKind::RawLoop: return readFields<ALRawLoop>(index);
-    case StructKind::AdpcmLoop: return readFields<ALADPCMloop>(index);
-    case StructKind::AdpcmBook: return readFields<ALADPCMBook>(index);
-    case StructKind::WaveTable: break;
-  }
-  readFields<ALWaveTable>(index);
+  });
+  if (bank_.table[index].getIf<ALWaveTable>() == nullptr) return;
   // The loop and the book are in: the wave is complete, and the sound that
   // led here names it.
   WaveRef ref;

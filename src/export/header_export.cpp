@@ -134,30 +134,15 @@ class FieldPrinter {
   std::string prefix_;
 };
 
-template <typename R>
-void writeRecord(const StructEntry& entry, FieldPrinter& printer, TextOut& out) {
-  const R* record = entry.getIf<R>();
-  if (record == nullptr) return;
-  out.printf("%s %s = { // Offset: 0x%06X\n", recordTypeName(entry.kind), entry.name,
-             entry.fileOffset);
-  visitFields(*record, printer);
-  out.put("};\n\n");
-}
-
-// Any other kind number has no structure to write.
+// An entry without a record has no structure to write.
 void writeEntry(const StructEntry& entry, FieldPrinter& printer, TextOut& out) {
-  switch (entry.kind) {
-    case StructKind::BankFile: return writeRecord<ALBankFile>(entry, printer, out);
-    case StructKind::Bank: return writeRecord<ALBank>(entry, printer, out);
-    case StructKind::Instrument: return writeRecord<ALInstrument>(entry, printer, out);
-    case StructKind::Sound: return writeRecord<ALSound>(entry, printer, out);
-    case StructKind::WaveTable: return writeRecord<ALWaveTable>(entry, printer, out);
-    case StructKind::KeyMap: return writeRecord<ALKeyMap>(entry, printer, out);
-    case StructKind::Envelope: return writeRecord<ALEnvelope>(entry, printer, out);
-    case StructKind::RawLoop: return writeRecord<ALRawLoop>(entry, printer, out);
-    case StructKind::AdpcmLoop: return writeRecord<ALADPCMloop>(entry, printer, out);
-    case StructKind::AdpcmBook: return writeRecord<ALADPCMBook>(entry, printer, out);
-  }
+  visitRecord(entry.data, [&](const auto& record) {
+    using Record = std::decay_t<decltype(record)>;
+    out.printf("%s %s = { // Offset: 0x%06X\n", recordTypeName(Record::kKind), entry.name,
+               entry.fileOffset);
+    visitFields(record, printer);
+    out.put("};\n\n");
+  });
 }
 
 }  // namespace

@@ -96,31 +96,13 @@ class FieldWriter {
   JsonWriter& json_;
 };
 
-template <typename R>
+// False when the entry holds no record (nothing to declare).
 bool writeFields(const StructEntry& entry, FieldWriter& fields, JsonWriter& json) {
-  const R* record = entry.getIf<R>();
-  if (record == nullptr) return false;
-  json.beginObject();
-  visitFields(*record, fields);
-  json.endObject();
-  return true;
-}
-
-// False when the entry holds no record of its kind (nothing to declare).
-bool writeFields(const StructEntry& entry, FieldWriter& fields, JsonWriter& json) {
-  switch (entry.kind) {
-    case StructKind::BankFile: return writeFields<ALBankFile>(entry, fields, json);
-    case StructKind::Bank: return writeFields<ALBank>(entry, fields, json);
-    case StructKind::Instrument: return writeFields<ALInstrument>(entry, fields, json);
-    case StructKind::Sound: return writeFields<ALSound>(entry, fields, json);
-    case StructKind::WaveTable: return writeFields<ALWaveTable>(entry, fields, json);
-    case StructKind::KeyMap: return writeFields<ALKeyMap>(entry, fields, json);
-    case StructKind::Envelope: return writeFields<ALEnvelope>(entry, fields, json);
-    case StructKind::RawLoop: return writeFields<ALRawLoop>(entry, fields, json);
-    case StructKind::AdpcmLoop: return writeFields<ALADPCMloop>(entry, fields, json);
-    case StructKind::AdpcmBook: return writeFields<ALADPCMBook>(entry, fields, json);
-  }
-  return false;
+  return visitRecord(entry.data, [&](const auto& record) {
+    json.beginObject();
+    visitFields(record, fields);
+    json.endObject();
+  });
 }
 
 // The same members whether a file was written or not. The pitch is the
