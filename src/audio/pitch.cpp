@@ -9,6 +9,8 @@ namespace {
 
 constexpr int32_t kCentsPerNote = 100;
 constexpr int32_t kHighestNote = 127;
+constexpr int32_t kMaxCoarseTune = 120;  // semitones, a soundfont's limit
+constexpr int32_t kMaxFineTune = 99;     // cents, likewise
 
 // Floor division: the note a pitch lies in, negative pitches included.
 int32_t floorDiv(int32_t n, int32_t d) { return n / d - (n % d != 0 && (n < 0) != (d < 0)); }
@@ -36,9 +38,14 @@ int32_t SamplePitch::fractionCents() const {
 
 int32_t SamplePitch::rootKey() const { return std::clamp(nearestKey(cents), 0, kHighestNote); }
 
-int32_t SamplePitch::coarseTune() const { return rootKey() - nearestKey(cents); }
+int32_t SamplePitch::coarseTune() const {
+  return std::clamp(rootKey() - nearestKey(cents), -kMaxCoarseTune, kMaxCoarseTune);
+}
 
-int32_t SamplePitch::fineTune() const { return nearestKey(cents) * kCentsPerNote - cents; }
+int32_t SamplePitch::fineTune() const {
+  const int32_t rest = (rootKey() - coarseTune()) * kCentsPerNote - cents;
+  return std::clamp(rest, -kMaxFineTune, kMaxFineTune);
+}
 
 double consolePlaybackRatio(const ALKeyMap& keyMap, int key) {
   const double cents = (key - int{keyMap.keyBase}) * 100.0 + keyMap.detune;

@@ -24,9 +24,13 @@ struct SamplePitch {
   int32_t fractionCents() const;
 
   // As a soundfont plays it: root key, coarse tune (semitones) and fine tune
-  // (cents, -49 to 50) such that key k sounds (k - root + coarse) * 100 +
-  // fine cents above the sample's rate: exactly the console's pitch. The
-  // root key stays within 0 to 127; coarse tune carries the rest.
+  // (cents) such that key k sounds (k - root + coarse) * 100 + fine cents
+  // above the sample's rate: exactly the console's pitch. Each stays within
+  // the format's range: the root key within 0 to 127, coarse tune -120 to
+  // 120 carrying the rest, fine tune -49 to 50 (up to -99 to 99 when coarse
+  // tune is at its limit). Only a pitch beyond all three, a keyBase above
+  // 247 (more than ten octaves below the sample's rate even at key 127),
+  // sounds as near as they reach.
   int32_t rootKey() const;
   int32_t coarseTune() const;
   int32_t fineTune() const;

@@ -12,7 +12,7 @@ namespace {
 // console: key keyBase - detune / 100 plays the sample at its own rate, and
 // every key plays it at the console's ratio.
 TEST(SamplePitch, MatchesTheConsoleForEveryDetune) {
-  for (int keyBase : {0, 1, 60, 126, 127, 200}) {
+  for (int keyBase : {0, 1, 60, 126, 127, 200, 247, 248, 255}) {
     for (int detune : {-128, -50, -1, 0, 1, 30, 127}) {
       SCOPED_TRACE(std::to_string(keyBase) + " " + std::to_string(detune));
       ALKeyMap km{0, 127, 0, 127, static_cast<uint8_t>(keyBase), static_cast<int8_t>(detune)};
@@ -24,12 +24,18 @@ TEST(SamplePitch, MatchesTheConsoleForEveryDetune) {
         EXPECT_GE(p.fractionCents(), 0);
         EXPECT_LT(p.fractionCents(), 100);
       }
+      // Within the soundfont's ranges; exact wherever they reach (a pitch
+      // up to 12099 cents below root key 127), else as near as they reach.
       EXPECT_GE(p.rootKey(), 0);
       EXPECT_LE(p.rootKey(), 127);
-      EXPECT_GE(p.fineTune(), -49);
+      EXPECT_GE(p.coarseTune(), -120);
+      EXPECT_LE(p.coarseTune(), 120);
+      const bool reached = p.cents <= 12700 + 12099;
+      EXPECT_GE(p.fineTune(), p.coarseTune() == -120 ? -99 : -49);
       EXPECT_LE(p.fineTune(), 50);
+      const double shortBy = reached ? 0 : p.cents - 12700 - 12099;
       for (int key = 0; key < 128; ++key) {
-        const double cents = (key - p.rootKey() + p.coarseTune()) * 100.0 + p.fineTune();
+        const double cents = (key - p.rootKey() + p.coarseTune()) * 100.0 + p.fineTune() - shortBy;
         EXPECT_NEAR(std::exp2(cents / 1200.0), consolePlaybackRatio(km, key), 1e-9) << key;
       }
     }

@@ -26,6 +26,13 @@ constexpr int32_t kMinTimecents = -12000;
 constexpr int32_t kMaxTimecents = 8000;
 constexpr int32_t kMaxCentibels = 1440;
 constexpr size_t kMaxComment = 65535;
+constexpr int32_t kCentrePan = 64;
+constexpr int32_t kMaxPan = 127;
+// The points a loop needs before its start and after its end, a loop's
+// least points, and a sample's: 8 + 32 + 8.
+constexpr uint64_t kLoopRoom = 8;
+constexpr uint64_t kMinLoopPoints = 32;
+constexpr uint64_t kMinSamplePoints = 48;
 
 int32_t timecents(int32_t microseconds) {
   if (microseconds <= 0) return kMinTimecents;
@@ -41,19 +48,27 @@ int32_t centibelsBelow(int from, int to) {
   return static_cast<int32_t>(std::min<double>(cb, kMaxCentibels));
 }
 
+// A wave's points as the smpl chunk holds them: its PCM as the WAV files
+// hold it, or the PCM up to its loop's end followed by the loop's
+// continuation where the loop needs room to keep the format's rules (see
+// placeLoop), then zeros up to the 48 points a sample has at the least.
 struct Pcm {
   int32_t wave;  // wave table entry
   SampleLayout layout;
   uint32_t start = 0;  // in sample points from the smpl chunk's start
-  uint32_t count = 0;  // whole samples
+  uint64_t kept = 0;   // points of the wave's PCM written
+  uint64_t count = 0;  // points written
+  bool looped = false;
+  uint64_t loopStart = 0, loopEnd = 0;  // in the points written
+  // The continuation: points kept + j, for j up to the last loop end + 8,
+  // repeat the wave's points bodyStart + j % bodyLength.
+  uint64_t bodyStart = 0, bodyLength = 0;
 };
 
 struct Sample {
   std::string name;
   int pcm = 0;
   int32_t rate = 0;
-  uint32_t loopStart = 0, loopEnd = 0;
-  bool looped = false;
   SamplePitch pitch;
 };
 
@@ -83,6 +98,7 @@ class SoundFontBuilder {
   int sampleFor(int32_t waveEntry, int32_t rate);
   int pcmFor(int32_t waveEntry);
   void addZones(Instrument& out, const ALInstrument& inst, int32_t rate);
+  void writePoints(const Pcm& pcm, ByteSink& out) const;
   std::string comment() const;
 
   const RomImage& rom_;
@@ -104,6 +120,31 @@ class SoundFontBuilder {
   int leftOut_ = 0;      // instruments past program 127 or bank 127
 };
 
+// A sample's points and loop as the format wants them: at least 48 points,
+// and a loop of at least 32 points with at least 8 points before its start
+// and after its end, which players rely on to interpolate across it. What
+// is heard stays the same: playing the wave's `points` up to the loop's end
+// and then the loop for ever is one sequence, periodic from the loop's
+// start on, so a loop over any whole number of repetitions from any later
+// point plays it alike. A loop without that room therefore starts at point
+// 8 or later, spans as many repetitions as reach 32 points, and is followed
+// by 8 points of its continuation; the wave's points past its loop's end,
+// which a loop played for ever never reaches, are not kept then.
+void placeLoop(Pcm& pcm, uint64_t points, uint64_t loopStart, uint64_t loopEnd) {
+  pcm.looped = true;
+  pcm.kept = pcm.count = points;
+  pcm.loopStart = loopStart;
+  pcm.loopEnd = loopEnd;
+  const uint64_t length = loopEnd - loopStart;
+  if (loopStart >= kLoopRoom && length >= kMinLoopPoints && loopEnd + kLoopRoom <= points) return;
+  pcm.kept = loopEnd;
+  pcm.bodyStart = loopStart;
+  pcm.bodyLength = length;
+  pcm.loopStart = std::max(loopStart, kLoopRoom);
+  pcm.loopEnd = pcm.loopStart + (kMinLoopPoints + length - 1) / length * length;
+  pcm.count = pcm.loopEnd + kLoopRoom;
+}
+
 int SoundFontBuilder::pcmFor(int32_t waveEntry) {
   if (const auto found = pcmOf_.find(waveEntry); found != pcmOf_.end()) return found->second;
   int index = -1;
@@ -113,10 +154,27 @@ int SoundFontBuilder::pcmFor(int32_t waveEntry) {
     Pcm pcm;
     pcm.wave = waveEntry;
     pcm.layout = layoutSamples(rom_, tblOffset_, *wave, bank_.bookOf(*wave));
-    pcm.count = static_cast<uint32_t>(std::min<int64_t>(pcm.layout.pcmBytes() / 2, UINT32_MAX));
-    if (pcm.count > 0) {
+    const uint64_t points = static_cast<uint64_t>(std::max<int64_t>(pcm.layout.pcmBytes() / 2, 0));
+    if (points > 0) {
+      // The loop the WAV files' smpl chunk has, clipped to the samples alike.
+      LoopPoints loop;
+      bool looped = false;
+      if (bank_.loopOf(*wave, loop) && loop.count != 0 && loop.start < loop.end) {
+        const uint64_t from = static_cast<uint64_t>(std::max<int32_t>(loop.start, 0));
+        const uint64_t to = std::min<uint64_t>(static_cast<uint64_t>(loop.end), points);
+        looped = from < to;
+        if (looped) placeLoop(pcm, points, from, to);
+      }
+      if (!looped) {
+        // Zeros after a short sample; loop points that keep the rules,
+        // though no zone plays them.
+        pcm.kept = points;
+        pcm.count = std::max(points, kMinSamplePoints);
+        pcm.loopStart = kLoopRoom;
+        pcm.loopEnd = pcm.count - kLoopRoom;
+      }
       pcm.start = static_cast<uint32_t>(std::min<uint64_t>(points_, UINT32_MAX));
-      points_ += uint64_t{pcm.count} + kTrailingZeros;
+      points_ += pcm.count + kTrailingZeros;
       index = static_cast<int>(pcm_.size());
       pcm_.push_back(pcm);
     }
@@ -139,19 +197,6 @@ int SoundFontBuilder::sampleFor(int32_t waveEntry, int32_t rate) {
     std::string name = entryName(bank_.table[waveEntry]);
     if (rate != first.outputRate) name += formatText("@%d", rate);
     s.name = sampleNames_.take(name);
-    // The loop the WAV files' smpl chunk has, clipped to the samples alike.
-    LoopPoints loop;
-    const int64_t count = pcm_[static_cast<size_t>(pcm)].count;
-    if (bank_.loopOf(bank_.table[waveEntry].as<ALWaveTable>(), loop) && loop.count != 0 &&
-        loop.start < loop.end) {
-      const int64_t from = std::max<int64_t>(loop.start, 0);
-      const int64_t to = std::min<int64_t>(loop.end, count);
-      if (from < to) {
-        s.looped = true;
-        s.loopStart = static_cast<uint32_t>(from);
-        s.loopEnd = static_cast<uint32_t>(to);
-      }
-    }
     index = static_cast<int>(samples_.size());
     samples_.push_back(s);
   }
@@ -186,43 +231,42 @@ int consoleSoundForIndices(const StructTable& table, const ALInstrument& inst, i
 }
 
 // Each sound's zones: the rectangles of (key, velocity) pairs the console
-// picks it for, keys merged while their velocity runs stay the same.
+// picks it for, keys merged while their velocity runs stay the same. One
+// pass over the keys finds every sound's, however many sounds there are.
 void SoundFontBuilder::addZones(Instrument& out, const ALInstrument& inst, int32_t rate) {
-  int pick[128][128];
-  for (int key = 0; key < 128; ++key) {
-    for (int vel = 0; vel < 128; ++vel) pick[key][vel] = consoleSoundForIndices(bank_.table, inst, key, vel);
+  struct Run {
+    int sound, velLo, velHi;
+    bool operator<(const Run& o) const {
+      return std::tie(sound, velLo, velHi) < std::tie(o.sound, o.velLo, o.velHi);
+    }
+  };
+  struct Rect {
+    int keyLo, keyHi, velLo, velHi;
+  };
+  std::map<int, std::vector<Rect>> rects;  // by sound index
+  std::map<Run, int> open;                 // velocity run -> first key
+  for (int key = 0; key <= 128; ++key) {
+    std::set<Run> runs;
+    for (int vel = 0; key < 128 && vel < 128;) {
+      const int sound = consoleSoundForIndices(bank_.table, inst, key, vel);
+      const int from = vel;
+      while (++vel < 128 && consoleSoundForIndices(bank_.table, inst, key, vel) == sound) {
+      }
+      if (sound >= 0) runs.insert({sound, from, vel - 1});
+    }
+    for (auto it = open.begin(); it != open.end();) {
+      if (runs.count(it->first) == 0) {
+        rects[it->first.sound].push_back({it->second, key - 1, it->first.velLo, it->first.velHi});
+        it = open.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    for (const Run& run : runs) open.emplace(run, key);
   }
-  const int count = static_cast<int>(inst.sounds.size());
-  for (int s = 0; s < count; ++s) {
+  for (auto& [s, done] : rects) {
     const ALSound* sound = bank_.table.recordAt<ALSound>(inst.sounds[static_cast<size_t>(s)]);
     if (sound == nullptr) continue;
-    struct Rect {
-      int keyLo, keyHi, velLo, velHi;
-    };
-    std::vector<Rect> done;
-    std::map<std::pair<int, int>, int> open;  // velocity run -> first key
-    for (int key = 0; key <= 128; ++key) {
-      std::set<std::pair<int, int>> runs;
-      for (int vel = 0; key < 128 && vel < 128;) {
-        if (pick[key][vel] != s) {
-          ++vel;
-          continue;
-        }
-        const int from = vel;
-        while (vel < 128 && pick[key][vel] == s) ++vel;
-        runs.insert({from, vel - 1});
-      }
-      for (auto it = open.begin(); it != open.end();) {
-        if (runs.count(it->first) == 0) {
-          done.push_back({it->second, key - 1, it->first.first, it->first.second});
-          it = open.erase(it);
-        } else {
-          ++it;
-        }
-      }
-      for (const auto& run : runs) open.emplace(run, key);
-    }
-    if (done.empty()) continue;
     const int sample = sampleFor(sound->wavetable, rate);
     if (sample < 0) continue;  // no samples to play: the notes stay silent
     std::sort(done.begin(), done.end(), [](const Rect& a, const Rect& b) {
@@ -241,7 +285,9 @@ void SoundFontBuilder::addZones(Instrument& out, const ALInstrument& inst, int32
       sustain = centibelsBelow(peak, env->decayVolume);
       release = timecents(env->releaseTime);
     }
-    const int32_t pan = (static_cast<int32_t>(sound->samplePan) - 64) * 500 / 64;
+    // The console holds channel pan - 64 + samplePan to 0..127; the zone
+    // plays at the centre, the instrument's own pan being the channel's.
+    const int32_t pan = (std::min<int32_t>(sound->samplePan, kMaxPan) - kCentrePan) * 500 / kCentrePan;
     const Sample& header = samples_[static_cast<size_t>(sample)];
     for (const Rect& r : done) {
       Zone zone;
@@ -249,8 +295,8 @@ void SoundFontBuilder::addZones(Instrument& out, const ALInstrument& inst, int32
       const auto range = [](int lo, int hi) {
         return static_cast<uint16_t>(lo | hi << 8);
       };
-      const auto add = [&](uint16_t oper, int32_t amount) {
-        zone.gens.push_back({oper, static_cast<uint16_t>(static_cast<int16_t>(amount))});
+      const auto add = [&](Gen oper, int32_t amount) {
+        zone.gens.push_back(heldGenerator(oper, amount));
       };
       zone.gens.push_back({kKeyRange, range(r.keyLo, r.keyHi)});
       zone.gens.push_back({kVelRange, range(r.velLo, r.velHi)});
@@ -262,7 +308,7 @@ void SoundFontBuilder::addZones(Instrument& out, const ALInstrument& inst, int32
       add(kReleaseVolEnv, release);
       if (pitch.coarseTune() != 0) add(kCoarseTune, pitch.coarseTune());
       add(kFineTune, pitch.fineTune());
-      if (header.looped) add(kSampleModes, 1);  // loop continuously
+      if (pcm_[static_cast<size_t>(header.pcm)].looped) add(kSampleModes, 1);  // loop continuously
       add(kOverridingRootKey, pitch.rootKey());
       add(kSampleId, sample);
       out.zones.push_back(zone);
@@ -275,12 +321,11 @@ int SoundFontBuilder::instrumentFor(int32_t instEntry, int32_t rate) {
   if (const auto found = instrumentOf_.find(key); found != instrumentOf_.end()) return found->second;
   Instrument out;
   out.name = instrumentNames_.take(entryName(bank_.table[instEntry]));
+  // Without zones when every note is silent: its preset then plays
+  // nothing, where a player would otherwise put another instrument.
   addZones(out, bank_.table[instEntry].as<ALInstrument>(), rate);
-  int index = -1;
-  if (!out.zones.empty()) {
-    index = static_cast<int>(instruments_.size());
-    instruments_.push_back(std::move(out));
-  }
+  const int index = static_cast<int>(instruments_.size());
+  instruments_.push_back(std::move(out));
   instrumentOf_.emplace(key, index);
   return index;
 }
@@ -296,7 +341,6 @@ void SoundFontBuilder::build() {
       return;
     }
     const int instrument = instrumentFor(instEntry, rate);
-    if (instrument < 0) return;  // every note silent
     BankPreset p;
     p.preset.name = entryName(bank_.table[instEntry]);
     p.preset.bank = static_cast<uint16_t>(presetBank);
@@ -350,6 +394,40 @@ std::string SoundFontBuilder::comment() const {
   return comment;
 }
 
+// The points of `pcm`, then the zeros that follow every sample.
+void SoundFontBuilder::writePoints(const Pcm& pcm, ByteSink& out) const {
+  constexpr size_t kPoint = 2;
+  constexpr size_t kFrameOutput = 32;  // the decoder's least piece: a frame's 16 points
+  SampleDecoder decoder(rom_, pcm.layout);
+  // The loop's first points, as many as its continuation repeats.
+  const uint64_t bodyFrom = pcm.bodyStart * kPoint;
+  const uint64_t bodyTo = bodyFrom + std::min<uint64_t>(pcm.bodyLength, kMinSamplePoints) * kPoint;
+  std::vector<uint8_t> body;
+  for (uint64_t done = 0, bytes = pcm.kept * kPoint; done < bytes;) {
+    const uint64_t left = bytes - done;
+    uint8_t frame[kFrameOutput];
+    const bool whole = left >= kFrameOutput;
+    const size_t piece = whole ? static_cast<size_t>(std::min<uint64_t>(left, ByteSink::kMaxExtend) &
+                                                     ~uint64_t{kFrameOutput - 1})
+                               : static_cast<size_t>(left);
+    uint8_t* at = whole ? out.extend(piece) : frame;
+    const size_t room = whole ? piece : kFrameOutput;
+    const size_t got = decoder.read(at, room);
+    if (got < room) std::memset(at + got, 0, room - got);
+    if (!whole) std::memcpy(out.extend(piece), frame, piece);
+    const uint64_t from = std::max(done, bodyFrom), to = std::min(done + piece, bodyTo);
+    if (from < to) body.insert(body.end(), at + (from - done), at + (to - done));
+    done += piece;
+  }
+  const uint64_t repeated = pcm.bodyLength == 0 ? 0 : pcm.loopEnd + kLoopRoom - pcm.kept;
+  for (uint64_t j = 0; j < repeated; ++j) {
+    const size_t k = static_cast<size_t>(j % pcm.bodyLength) * kPoint;
+    std::memcpy(out.extend(kPoint), body.data() + k, kPoint);
+  }
+  const size_t zeros = static_cast<size_t>(pcm.count - pcm.kept - repeated + kTrailingZeros) * kPoint;
+  std::memset(out.extend(zeros), 0, zeros);
+}
+
 bool SoundFontBuilder::write(ByteSink& sink) {
   if (leftOut_ > 0) {
     report_.errf("Warning: %d instruments past program 127 or bank 127 have no preset in the "
@@ -367,30 +445,21 @@ bool SoundFontBuilder::write(ByteSink& sink) {
     SampleHeader h;
     h.name = s.name;
     h.start = pcm.start;
-    h.end = pcm.start + pcm.count;
-    h.loopStart = pcm.start + (s.looped ? s.loopStart : 0);
-    h.loopEnd = pcm.start + (s.looped ? s.loopEnd : pcm.count);
+    h.end = static_cast<uint32_t>(pcm.start + pcm.count);
+    h.loopStart = static_cast<uint32_t>(pcm.start + pcm.loopStart);
+    h.loopEnd = static_cast<uint32_t>(pcm.start + pcm.loopEnd);
     h.rate = s.rate;
     // The root key of the first sound that reached the wave.
     h.rootKey = static_cast<uint8_t>(s.pitch.rootKey());
     contents.samples.push_back(h);
   }
   contents.points = points_;
-  if (!fits(contents)) {
-    report_.err("The soundfont would not fit one RIFF file (4 GiB, 65535 records of a kind); it "
-                "is not written\n");
+  if (const std::string why = unwritable(contents); !why.empty()) {
+    report_.errf("The soundfont cannot be written: %s\n", why.c_str());
     return false;
   }
   sf2::write(contents, sink, [&](ByteSink& out) {
-    for (const Pcm& pcm : pcm_) {
-      SampleDecoder decoder(rom_, pcm.layout);
-      for (uint64_t left = uint64_t{pcm.count} * 2; left > 0;) {
-        const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, ByteSink::kMaxExtend));
-        decoder.read(out.extend(piece), piece);
-        left -= piece;
-      }
-      std::memset(out.extend(kTrailingZeros * 2), 0, kTrailingZeros * 2);
-    }
+    for (const Pcm& pcm : pcm_) writePoints(pcm, out);
   });
   return true;
 }

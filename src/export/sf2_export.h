@@ -4,6 +4,9 @@
 //   - Presets: instrument i of bank b is preset bank b, program i (what a
 //     program change selects); a bank's percussion instrument is preset
 //     bank 128, program b. Names are the header's, made unique in the file.
+//     An instrument the console plays no note of (no sounds, or none with
+//     samples) is an instrument without zones: its preset plays nothing,
+//     as on the console, rather than a player's stand-in.
 //   - Zones: for every (key, velocity) the console's binary search over the
 //     instrument's sounds picks one sound or none; each sound gets the
 //     rectangles of the pairs it is picked for, so no other zone sounds and
@@ -13,6 +16,9 @@
 //   - Samples: each wave's PCM once, as the WAV files hold it, with one
 //     sample header per output rate it is played at; looped continuously
 //     over [start, end) when its loop's count is not 0 and start < end.
+//     Samples and loops keep the format's rules (48 points at the least, 8
+//     before a loop and after it, 32 in it): a loop without that room is
+//     moved onto later repetitions of itself, which sound the same.
 //   - Envelope, attenuation (sampleVolume and the attack level), pan
 //     (samplePan), velocity as linear amplitude, and a pitch wheel of the
 //     instrument's bendRange. The instrument's own volume and pan are
@@ -38,7 +44,8 @@ struct SoundFontOptions {
 };
 
 // Writes the soundfont of `bank`, whose samples lie in the sample block at
-// `tblOffset`. False when it cannot be written as one RIFF file (past 4 GiB);
+// `tblOffset`. False, with nothing written, when the format cannot hold it
+// (past 4 GiB, or more records of a kind than its 16-bit indices reach);
 // the reporter then has the reason.
 bool writeSoundFont(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
                     const SoundFontOptions& options, ByteSink& sink, Reporter& report);

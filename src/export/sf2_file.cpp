@@ -17,6 +17,7 @@ constexpr uint16_t kPitchWheelSensitivity = 16;
 // amplitude of (v / 127)^2; half of it gives v / 127, as on the console.
 constexpr int16_t kLinearVelocityCb = 480;
 constexpr size_t kMaxComment = 65534;  // and its terminating zero
+constexpr uint64_t kModulatorsPerZone = 3;
 
 // Little-endian records, appended.
 class Bytes {
@@ -175,22 +176,73 @@ Bytes pdtaList(const Contents& c) {
 
 }  // namespace
 
-std::string UniqueNames::take(const std::string& wanted) {
-  std::string name = wanted.substr(0, kNameBytes - 1);
-  for (int n = 2; taken_.count(name) != 0; ++n) {
-    std::string suffix = "~";  // appended: GCC 12 misjudges "~" + string as overlapping
-    suffix += std::to_string(n);
-    name = wanted.substr(0, kNameBytes - 1 - suffix.size()) + suffix;
+GenValue heldGenerator(Gen oper, int32_t amount) {
+  int32_t lo = INT16_MIN, hi = UINT16_MAX;
+  switch (oper) {
+    case kPan: lo = -500, hi = 500; break;  // 0.1 % steps left to right
+    case kAttackVolEnv:
+    case kDecayVolEnv:
+    case kReleaseVolEnv: lo = -12000, hi = 8000; break;  // timecents
+    case kSustainVolEnv:
+    case kInitialAttenuation: lo = 0, hi = 1440; break;  // centibels
+    case kCoarseTune: lo = -120, hi = 120; break;        // semitones
+    case kFineTune: lo = -99, hi = 99; break;            // cents
+    case kSampleModes: lo = 0, hi = 3; break;
+    case kOverridingRootKey: lo = -1, hi = 127; break;   // -1: the header's
+    default: break;
   }
-  taken_.insert(name);
-  return name;
+  return {oper, static_cast<uint16_t>(std::clamp(amount, lo, hi))};
 }
 
-bool fits(const Contents& c) {
+std::string UniqueNames::take(const std::string& wanted) {
+  const std::string whole = wanted.substr(0, kNameBytes - 1);
+  if (taken_.insert(whole).second) return whole;
+  // Suffixes of d digits leave 18 - d characters of the wanted name.
+  uint64_t lowest = 2, limit = 10;
+  for (size_t digits = 1; digits < kNameBytes - 1; ++digits, lowest = limit, limit *= 10) {
+    const std::string base = wanted.substr(0, kNameBytes - 2 - digits);
+    uint64_t& next = nextSuffix_[base];
+    for (next = std::max(next, lowest); next < limit; ++next) {
+      std::string name = base;  // appended: GCC 12 misjudges "~" + string as overlapping
+      name += '~';
+      name += std::to_string(next);
+      if (taken_.insert(name).second) {
+        ++next;
+        return name;
+      }
+    }
+  }
+  return whole;  // past 10^17 names alike: never reached
+}
+
+std::string unwritable(const Contents& c) {
+  uint64_t zones = 0, gens = 0;
+  for (const Instrument& i : c.instruments) {
+    zones += i.zones.size();
+    for (const Zone& z : i.zones) gens += z.gens.size();
+  }
+  // Each kind's count is also its terminal record's index.
+  const std::pair<const char*, uint64_t> counts[] = {
+      {"presets", c.presets.size()},
+      {"instruments", c.instruments.size()},
+      {"instrument zones", zones},
+      {"instrument generators", gens},
+      {"instrument modulators", zones * kModulatorsPerZone},
+      {"sample headers", c.samples.size()},
+  };
+  for (const auto& [what, count] : counts) {
+    if (count > UINT16_MAX) {
+      return "it would hold " + std::to_string(count) + " " + what +
+             ", and a SoundFont 2 file holds at most 65535";
+    }
+  }
   const uint64_t riff = 4 + (8 + infoList(c).size()) + (8 + 4 + 8 + c.points * 2) +
                         (8 + pdtaList(c).size());
-  return riff <= UINT32_MAX && c.presets.size() <= UINT16_MAX && c.samples.size() <= UINT16_MAX &&
-         c.instruments.size() <= UINT16_MAX;
+  if (riff > UINT32_MAX) {  // the RIFF size field
+    return "it would take " + std::to_string(riff + 8) +
+           " bytes, and a SoundFont 2 file, one RIFF file, takes at most 4 GiB";
+  }
+  return std::string();
 }
 
 void write(const Contents& c, ByteSink& sink, const std::function<void(ByteSink&)>& writePoints) {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,6 +47,12 @@ struct GenValue {
   uint16_t oper;
   uint16_t amount;
 };
+
+// A generator's amount held to the range the format gives it (pan -500 to
+// 500, coarse tune -120 to 120, ...), as the 16 bits written. Ranges and
+// indices (keyRange, velRange, instrument, sampleID) have bounds of their
+// own and pass as they are.
+GenValue heldGenerator(Gen oper, int32_t amount);
 
 struct Zone {
   std::vector<GenValue> gens;  // keyRange first, sampleID last
@@ -83,20 +90,28 @@ struct Contents {
   uint64_t points = 0;   // sample points in the smpl chunk
 };
 
-// Whether the contents fit one RIFF file: 4 GiB, 65535 records of a kind.
-bool fits(const Contents& contents);
+// Why the contents cannot be written, or "" when they can. The file is one
+// RIFF file, its size a 32-bit count (4 GiB), and every table is reached by
+// 16-bit indices: at most 65535 presets, instruments, instrument zones,
+// generators and modulators, sample headers.
+std::string unwritable(const Contents& contents);
 // Writes the file; `writePoints` writes the smpl chunk's 2 * points bytes
 // where they go.
 void write(const Contents& contents, ByteSink& sink,
            const std::function<void(ByteSink&)>& writePoints);
 
 // Names of at most 19 characters, unique in their list: "Inst00", "Inst00~2".
+// A name already taken gets the first free "~n" suffix, its base cut to
+// make room. Names are never given back, so every "base~n" below the next
+// number tried for a base is taken: each take costs a few look-ups, not one
+// per earlier name alike.
 class UniqueNames {
  public:
   std::string take(const std::string& wanted);
 
  private:
   std::set<std::string> taken_;
+  std::map<std::string, uint64_t> nextSuffix_;  // base -> the next n to try
 };
 
 }  // namespace zaft::sf2

@@ -240,6 +240,25 @@ bool instrumentOnly(uint16_t oper) {
   return oneOf(oper, {0, 1, 2, 3, 4, 12, 45, 46, 47, 50, 54, 57, 58});
 }
 
+// The amounts the format gives each generator that has a signed range
+// (ranges, indices and sample offsets have bounds of their own).
+struct AmountRange {
+  uint16_t oper;
+  int lo, hi;
+};
+constexpr AmountRange kAmountRanges[] = {
+    {5, -12000, 12000}, {6, -12000, 12000}, {7, -12000, 12000}, {8, 1500, 13500},
+    {9, 0, 960},        {10, -12000, 12000}, {11, -12000, 12000}, {13, -960, 960},
+    {15, 0, 1000},      {16, 0, 1000},       {kSf2GenPan, -500, 500}, {21, -12000, 5000},
+    {22, -16000, 4500}, {23, -12000, 5000},  {24, -16000, 4500},  {25, -12000, 5000},
+    {26, -12000, 8000}, {27, -12000, 5000},  {28, -12000, 8000},  {29, 0, 1000},
+    {30, -12000, 8000}, {31, -1200, 1200},   {32, -1200, 1200},   {33, -12000, 5000},
+    {34, -12000, 8000}, {35, -12000, 5000},  {36, -12000, 8000},  {37, 0, 1440},
+    {38, -12000, 8000}, {39, -1200, 1200},   {40, -1200, 1200},   {46, -1, 127},
+    {47, -1, 127},      {kSf2GenInitialAttenuation, 0, 1440},     {51, -120, 120},
+    {52, -99, 99},      {kSf2GenSampleModes, 0, 3},               {56, 0, 1200},
+    {57, 0, 127},       {kSf2GenOverridingRootKey, -1, 127}};
+
 void checkGenerators(const Sf2Zone& zone, bool preset, const std::string& where) {
   std::bitset<64> seen;
   const size_t n = zone.gens.size();
@@ -269,6 +288,12 @@ void checkGenerators(const Sf2Zone& zone, bool preset, const std::string& where)
         break;
       default:
         if (preset && instrumentOnly(g.oper)) fail(at + name + " is not allowed in a preset zone");
+    }
+    for (const AmountRange& r : kAmountRanges) {
+      if (r.oper == g.oper && (g.signedAmount() < r.lo || g.signedAmount() > r.hi)) {
+        fail(at + name + " amount " + std::to_string(g.signedAmount()) + " is outside " +
+             std::to_string(r.lo) + ".." + std::to_string(r.hi));
+      }
     }
     if ((g.oper == kSf2GenKeyRange || g.oper == kSf2GenVelRange) &&
         (g.lo() > g.hi() || g.hi() > 127)) {
@@ -310,7 +335,9 @@ void readZones(const Side& s, size_t h, const std::string& owner, std::optional<
   const uint16_t link = s.preset ? kSf2GenInstrument : kSf2GenSampleId;
   const size_t first = s.bags[h];
   const size_t last = s.bags[h + 1];
-  if (first == last) fail(owner + ": no zones");
+  // An instrument without zones is allowed (it plays nothing); a preset
+  // leads to at least one.
+  if (first == last && s.preset) fail(owner + ": no zones");
   for (size_t bag = first; bag < last; ++bag) {
     const std::string where = owner + ", zone " + num(bag - first);
     Sf2Zone zone;
@@ -392,6 +419,21 @@ std::vector<Sf2SampleHeader> readSampleHeaders(const Table& t,
     if (s.loopStart < s.start || s.loopEnd > s.end || s.loopStart > s.loopEnd) {
       fail(where(i) + ": loop " + num(s.loopStart) + ".." + num(s.loopEnd) + " is not within " +
            num(s.start) + ".." + num(s.end));
+    }
+    // What players rely on to interpolate: 48 points at the least, 8
+    // points before a loop and after it, 32 in it.
+    if (s.end - s.start < kSf2MinSamplePoints) {
+      fail(where(i) + ": " + num(s.end - s.start) + " points long, " + num(kSf2MinSamplePoints) +
+           " needed");
+    }
+    if (s.loopStart - s.start < kSf2LoopRoom || s.end - s.loopEnd < kSf2LoopRoom) {
+      fail(where(i) + ": loop " + num(s.loopStart) + ".." + num(s.loopEnd) + " within " +
+           num(s.start) + ".." + num(s.end) + " leaves fewer than " + num(kSf2LoopRoom) +
+           " points before or after it");
+    }
+    if (s.loopEnd - s.loopStart < kSf2MinLoopPoints) {
+      fail(where(i) + ": loop " + num(s.loopStart) + ".." + num(s.loopEnd) + " is " +
+           num(s.loopEnd - s.loopStart) + " points long, " + num(kSf2MinLoopPoints) + " needed");
     }
     if (s.type & kSf2RomFlag) continue;
     if (s.end > samples.size()) {

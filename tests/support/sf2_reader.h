@@ -52,6 +52,11 @@ inline constexpr uint16_t kSf2RomFlag = 0x8000;
 
 // Zero-valued sample points every sample in "smpl" is followed by.
 inline constexpr uint32_t kSf2GuardPoints = 46;
+// A sample's least points; a loop's least points, and the points it needs
+// before its start and after its end.
+inline constexpr uint32_t kSf2MinSamplePoints = 48;
+inline constexpr uint32_t kSf2MinLoopPoints = 32;
+inline constexpr uint32_t kSf2LoopRoom = 8;
 
 struct Sf2Generator {
   uint16_t oper = 0;
@@ -118,7 +123,8 @@ struct Sf2File {
 
 // Parses the whole file and checks it: the RIFF structure, the INFO, sdta
 // and pdta lists, every table's record count, terminal record and indices,
-// the generators of every zone and every sample header. nullopt with
+// the generators of every zone (order, amounts within their ranges) and
+// every sample header (bounds, loop rules). nullopt with
 // `error` saying what was wrong and where (chunk, record, zone) otherwise.
 std::optional<Sf2File> readSf2(const std::vector<uint8_t>& bytes, std::string& error);
 

@@ -146,7 +146,7 @@ Sf2Design validDesign() {
   for (int i = 0; i < 50; ++i) s.samples.push_back(static_cast<int16_t>(-2000 - i));
   s.samples.resize(242, 0);
   s.headers = {{"Lead A", 0, 100, 20, 80, 22050, 60, -5, 0, kSf2MonoSample},
-               {"Drum B", 146, 196, 146, 196, 32000, 36, 3, 0, kSf2MonoSample}};
+               {"Drum B", 146, 196, 154, 188, 32000, 36, 3, 0, kSf2MonoSample}};
   const Sf2Generator keys0to63 = range(kSf2GenKeyRange, 0, 63), keys60up = range(kSf2GenKeyRange, 60, 127);
   s.instruments = {
       {"Lead",
@@ -243,8 +243,12 @@ TEST(Sf2Reader, AcceptsWhatTheFormatAllows) {
        }},
       {"two headers sharing one sample", [](Sf2Design& s) { s.headers.push_back(s.headers[1]); }},
       {"a ROM sample outside smpl", [](Sf2Design& s) {
-         s.headers.push_back({"Rom", 5000, 6000, 5000, 6000, 22050, 255, 0, 0, 0x8001});
+         s.headers.push_back({"Rom", 5000, 6000, 5008, 5992, 22050, 255, 0, 0, 0x8001});
        }},
+      {"an instrument without zones, which plays nothing",
+       [](Sf2Design& s) { s.instruments.push_back({"Silent", {}}); }},
+      {"a loop 8 points from either end", [](Sf2Design& s) { s.headers[0].loopStart = 8, s.headers[0].loopEnd = 92; }},
+      {"a loop of 32 points", [](Sf2Design& s) { s.headers[0].loopEnd = 52; }},
       {"no modulators at all", [](Sf2Design& s) {
          s.instruments[0].zones[0].mods.clear();
          s.presets[0].zones[1].mods.clear();
@@ -326,6 +330,10 @@ std::vector<DesignFault> designFaults() {
        drum + ", generator 2: generator 17 appears twice in the zone"},
       {[](Sf2Design& s) { insertGen(s.instruments[0].zones[1], 0, gen(60, 0)); },
        leadInst + "1, generator 0: unknown operator 60"},
+      {[](Sf2Design& s) { s.instruments[0].zones[2].gens[2].amount = 501; },
+       leadInst + "2, generator 2: generator 17 amount 501 is outside -500..500"},
+      {[](Sf2Design& s) { s.instruments[0].zones[0].gens[1].amount = 0xFFFF; },
+       leadInst + "0, generator 1: generator 48 amount -1 is outside 0..1440"},
       {[](Sf2Design& s) { s.presets[0].zones[2].gens[0] = range(kSf2GenKeyRange, 40, 30); },
        lead + "2, generator 0: keyRange 40..30 is not a range within 0..127"},
       {[](Sf2Design& s) { s.presets[0].zones[1].gens.clear(); },
@@ -347,6 +355,12 @@ std::vector<DesignFault> designFaults() {
       {[](Sf2Design& s) { s.headers[0].loopStart = 80, s.headers[0].loopEnd = 20; },
        a + "loop 80..20 is not within 0..100"},
       {[](Sf2Design& s) { s.headers[0].rate = 0; }, a + "sample rate 0"},
+      {[](Sf2Design& s) { s.headers[1].end = 193; }, b + ": 47 points long, 48 needed"},
+      {[](Sf2Design& s) { s.headers[0].loopStart = 7; },
+       a + "loop 7..80 within 0..100 leaves fewer than 8 points before or after it"},
+      {[](Sf2Design& s) { s.headers[0].loopEnd = 93; },
+       a + "loop 20..93 within 0..100 leaves fewer than 8 points before or after it"},
+      {[](Sf2Design& s) { s.headers[0].loopEnd = 51; }, a + "loop 20..51 is 31 points long, 32 needed"},
       {[](Sf2Design& s) { s.headers[0].link = 1; }, a + "mono with link 1, expected 0"},
       {[](Sf2Design& s) { s.headers[0].type = kSf2LeftSample, s.headers[0].link = 1; },
        a + "its link " + b + " is not the right sample linked back to it"},
