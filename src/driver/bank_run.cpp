@@ -200,8 +200,10 @@ std::string Run::writeSoundFont(const BankFile& bank, const BankJob& job,
     options.title = formatText("ZAFT: bank file at 0x%06X of %s", static_cast<unsigned>(job.ctlOffset),
                                rom_.path().c_str());
     options.rateRatio = s_.rateRatio;
-    if (!zaft::writeSoundFont(rom_, bank, job.tblOffset, options, *sink, report_)) {
-      failure = formatText("Soundfont file %s not written\n", file.path.c_str());
+    if (const std::string why =
+            zaft::writeSoundFont(rom_, bank, job.tblOffset, options, *sink, report_);
+        !why.empty()) {
+      failure = formatText("Soundfont file %s not written: %s\n", file.path.c_str(), why.c_str());
     } else if (!sink->finish()) {
       failure = formatText("Error while writing soundfont file %s: %s\n", file.path.c_str(),
                            sink->error().c_str());

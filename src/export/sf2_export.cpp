@@ -91,7 +91,7 @@ class SoundFontBuilder {
   }
 
   void build();
-  bool write(ByteSink& sink);
+  std::string write(ByteSink& sink);
 
  private:
   int instrumentFor(int32_t instEntry, int32_t rate);
@@ -428,7 +428,7 @@ void SoundFontBuilder::writePoints(const Pcm& pcm, ByteSink& out) const {
   std::memset(out.extend(zeros), 0, zeros);
 }
 
-bool SoundFontBuilder::write(ByteSink& sink) {
+std::string SoundFontBuilder::write(ByteSink& sink) {
   if (leftOut_ > 0) {
     report_.errf("Warning: %d instruments past program 127 or bank 127 have no preset in the "
                  "soundfont\n",
@@ -454,14 +454,11 @@ bool SoundFontBuilder::write(ByteSink& sink) {
     contents.samples.push_back(h);
   }
   contents.points = points_;
-  if (const std::string why = unwritable(contents); !why.empty()) {
-    report_.errf("The soundfont cannot be written: %s\n", why.c_str());
-    return false;
-  }
+  if (std::string why = unwritable(contents); !why.empty()) return why;
   sf2::write(contents, sink, [&](ByteSink& out) {
     for (const Pcm& pcm : pcm_) writePoints(pcm, out);
   });
-  return true;
+  return std::string();
 }
 
 }  // namespace
@@ -470,8 +467,8 @@ int consoleSoundFor(const StructTable& table, const ALInstrument& inst, int key,
   return consoleSoundForIndices(table, inst, key, velocity);
 }
 
-bool writeSoundFont(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
-                    const SoundFontOptions& options, ByteSink& sink, Reporter& report) {
+std::string writeSoundFont(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+                           const SoundFontOptions& options, ByteSink& sink, Reporter& report) {
   SoundFontBuilder builder(rom, bank, tblOffset, options, report);
   builder.build();
   return builder.write(sink);

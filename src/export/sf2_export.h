@@ -44,11 +44,11 @@ struct SoundFontOptions {
 };
 
 // Writes the soundfont of `bank`, whose samples lie in the sample block at
-// `tblOffset`. False, with nothing written, when the format cannot hold it
-// (past 4 GiB, or more records of a kind than its 16-bit indices reach);
-// the reporter then has the reason.
-bool writeSoundFont(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
-                    const SoundFontOptions& options, ByteSink& sink, Reporter& report);
+// `tblOffset`. Gives back why nothing was written when the format cannot
+// hold it (past 4 GiB, or more records of a kind than its 16-bit indices
+// reach); empty when it was written.
+std::string writeSoundFont(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+                           const SoundFontOptions& options, ByteSink& sink, Reporter& report);
 
 // The index in `inst.sounds` of the sound the console plays for (key,
 // velocity), or -1 when the note is silent. A null sound, or one without a

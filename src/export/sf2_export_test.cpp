@@ -94,7 +94,7 @@ class SoundFontTest : public ::testing::Test {
     MemorySink sink;
     SoundFontOptions options;
     options.title = "test bank";
-    ASSERT_TRUE(writeSoundFont(*rom_, bank_, kTbl, options, sink, report_));
+    ASSERT_EQ(writeSoundFont(*rom_, bank_, kTbl, options, sink, report_), "");
     std::string error;
     std::optional<test::Sf2File> read = test::readSf2(sink.bytes, error);
     ASSERT_TRUE(read.has_value()) << error;
@@ -294,7 +294,7 @@ Written soundFontOf(const test::BankFileDesign& design) {
   limits.samplesWritten = true;
   w.bank = walkBankFile(*w.rom, kCtl, limits, quiet);
   MemorySink sink;
-  EXPECT_TRUE(writeSoundFont(*w.rom, w.bank, kTbl, SoundFontOptions{}, sink, quiet));
+  EXPECT_EQ(writeSoundFont(*w.rom, w.bank, kTbl, SoundFontOptions{}, sink, quiet), "");
   std::string error;
   std::optional<test::Sf2File> read = test::readSf2(sink.bytes, error);
   EXPECT_TRUE(read.has_value()) << error;
