@@ -20,6 +20,7 @@
 #include "audio/adpcm.h"
 #include "audio/samples.h"
 #include "bank/bank_file.h"
+#include "export/bank_samples.h"
 #include "export/byte_sink.h"
 #include "export/output_plan.h"
 #include "export/wav_export.h"
@@ -153,8 +154,7 @@ struct WaveSetup {
     names = {file};
   }
   zaft::SampleLayout layout() const {
-    const zaft::ALWaveTable& wave = bank.wave(bank.waves[0]);
-    return zaft::layoutSamples(rom, 0, wave, bank.bookOf(wave));
+    return zaft::layoutSamples(rom, bank, bank.wave(bank.waves[0]), 0);
   }
   // Bytes of the file one wave gives.
   size_t fileBytes() const {

@@ -1,5 +1,5 @@
 // The console's ADPCM ("VADPCM") frame decoder. The half frame (4 residual
-// bytes, 8 samples) is its unit; bank/sample_format.h has the frame layout.
+// bytes, 8 samples) is its unit; util/vadpcm_format.h has the frame layout.
 // A predictor is 16 coefficients with 11 fraction bits: row 0 (c[0..7])
 // weighs the second-to-last sample of the previous half, row 1 (c[8..15])
 // the last sample and the current half's residuals.
@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "bank/sample_format.h"
+#include "util/vadpcm_format.h"
 
 namespace zaft {
 

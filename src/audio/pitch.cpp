@@ -21,12 +21,6 @@ int32_t nearestKey(int32_t cents) { return floorDiv(cents + kCentsPerNote / 2, k
 
 }  // namespace
 
-SamplePitch samplePitch(const ALKeyMap* keyMap) {
-  SamplePitch pitch;
-  if (keyMap != nullptr) pitch.cents = int32_t{keyMap->keyBase} * kCentsPerNote - keyMap->detune;
-  return pitch;
-}
-
 int32_t SamplePitch::unityNote() const {
   return std::clamp(floorDiv(cents, kCentsPerNote), 0, kHighestNote);
 }
@@ -47,9 +41,8 @@ int32_t SamplePitch::fineTune() const {
   return std::clamp(rest, -kMaxFineTune, kMaxFineTune);
 }
 
-double consolePlaybackRatio(const ALKeyMap& keyMap, int key) {
-  const double cents = (key - int{keyMap.keyBase}) * 100.0 + keyMap.detune;
-  return std::exp2(cents / 1200.0);
+double playbackRatio(const SamplePitch& pitch, int key) {
+  return std::exp2((key * 100.0 - pitch.cents) / 1200.0);
 }
 
 }  // namespace zaft

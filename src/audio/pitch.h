@@ -1,21 +1,16 @@
-// The pitch of a sample as the console plays it through a key map. Key k
-// plays the sample at 2^(((k - keyBase) * 100 + detune) / 1200) times its
-// rate, so the sample sounds at its own pitch for k = keyBase - detune / 100:
-// its pitch is keyBase * 100 - detune in MIDI cents (note number x 100).
-// keyBase 60 with detune +30 is 5970: MIDI note 59 and 0.70 of a semitone.
-// One function for every output that names the pitch: the WAV files' smpl
-// chunk, the soundfont, the JSON document.
+// The pitch of a sample: the MIDI cents (note number x 100) at which it
+// sounds when played at its own rate. A bank reader works it out by its
+// driver's rules; from it follow the WAV files' smpl chunk, the soundfont's
+// root key and tunings, the JSON document's figure, and the rate at which a
+// key plays the sample.
 #pragma once
 
 #include <cstdint>
 
-#include "bank/records.h"
-
 namespace zaft {
 
 struct SamplePitch {
-  // keyBase * 100 - detune: the sample's own pitch in MIDI cents. Without a
-  // key map, 6000 (middle C).
+  // The sample's own pitch in MIDI cents; 6000 is middle C.
   int32_t cents = 6000;
 
   // As a MIDI unity note and the fraction of a semitone above it (0 to 99
@@ -36,9 +31,8 @@ struct SamplePitch {
   int32_t fineTune() const;
 };
 
-SamplePitch samplePitch(const ALKeyMap* keyMap);
-
-// The console's ratio of the playback rate to the sample's rate for `key`.
-double consolePlaybackRatio(const ALKeyMap& keyMap, int key);
+// The ratio of the playback rate to the sample's rate when key `key` plays
+// a sample of this pitch: 2^((key * 100 - cents) / 1200).
+double playbackRatio(const SamplePitch& pitch, int key);
 
 }  // namespace zaft

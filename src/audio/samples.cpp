@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bank/sample_block.h"
 #include "util/endian.h"
 
 namespace zaft {
@@ -25,22 +24,22 @@ int64_t ceilDiv(int64_t n, int64_t d) { return (n + d - 1) / d; }
 
 int64_t SampleLayout::pcmBytes() const {
   if (len <= 0) return 0;
-  if (type == kWaveTypeAdpcm) return frames * static_cast<int64_t>(kAdpcmFrameOutputBytes);
-  if (type == kWaveTypeRaw) return present;
+  if (codec == SampleCodec::Vadpcm) return frames * static_cast<int64_t>(kAdpcmFrameOutputBytes);
+  if (codec == SampleCodec::Raw16) return present;
   return 0;
 }
 
-SampleLayout layoutSamples(const RomImage& rom, int64_t tblOffset, const ALWaveTable& wave,
-                           const ALADPCMBook* book) {
+SampleLayout layoutSamples(const RomImage& rom, const SampleSource& source) {
   SampleLayout s;
-  s.type = wave.type;
-  s.start = tblOffset + wave.base;
-  s.len = wave.len;
-  s.book = book;
-  if (wave.len <= 0) return s;
+  s.codec = source.codec;
+  s.start = source.start;
+  s.len = source.len;
+  s.hasBook = source.hasBook;
+  s.book = source.book;
+  if (source.len <= 0) return s;
   const int64_t size = rom.size();
-  const int64_t end = s.start + wave.len;
-  if (wave.type == kWaveTypeRaw) {
+  const int64_t end = s.start + source.len;
+  if (source.codec == SampleCodec::Raw16) {
     // Samples stay aligned to the wave's start: when the wave begins an odd
     // number of bytes before the file, the byte that lies inside belongs to
     // a sample whose first half is missing, and is left out.
@@ -51,9 +50,9 @@ SampleLayout layoutSamples(const RomImage& rom, int64_t tblOffset, const ALWaveT
     return s;
   }
   s.present = std::max<int64_t>(std::min(end, size) - std::max<int64_t>(s.start, 0), 0);
-  if (wave.type != kWaveTypeAdpcm) return s;
+  if (source.codec != SampleCodec::Vadpcm) return s;
   // Frames k with 0 <= start + 9k < ROM size.
-  const int64_t frames = ceilDiv(wave.len, kFrameBytes);
+  const int64_t frames = adpcmFramesOf(source.len);
   int64_t firstFrame = s.start < 0 ? ceilDiv(-s.start, kFrameBytes) : 0;
   int64_t endFrame = size > s.start ? ceilDiv(size - s.start, kFrameBytes) : 0;
   firstFrame = std::min(firstFrame, frames);
@@ -66,21 +65,20 @@ SampleLayout layoutSamples(const RomImage& rom, int64_t tblOffset, const ALWaveT
 SampleDecoder::SampleDecoder(const RomImage& rom, const SampleLayout& layout, int64_t maxFrames)
     : rom_(rom),
       layout_(layout),
-      kernel_(layout.book != nullptr && !layout.book->predictors.empty() ? layout.book->predictors.data()
-                                                                         : nullptr,
-              layout.book != nullptr ? layout.book->storedPredictors() : 0) {
+      kernel_(layout.book.predictors > 0 ? layout.book.coefficients : nullptr,
+              layout.book.predictors) {
   if (layout_.len <= 0) return;
-  if (layout_.type == kWaveTypeAdpcm) {
+  if (layout_.codec == SampleCodec::Vadpcm) {
     frames_ = std::min(layout_.frames, maxFrames);
     total_ = frames_ * static_cast<int64_t>(kAdpcmFrameOutputBytes);
-  } else if (layout_.type == kWaveTypeRaw) {
+  } else if (layout_.codec == SampleCodec::Raw16) {
     total_ = layout_.present;
   }
 }
 
 size_t SampleDecoder::read(uint8_t* out, size_t room) {
-  if (layout_.type == kWaveTypeAdpcm) return readAdpcm(out, room);
-  if (layout_.type == kWaveTypeRaw) return readRaw(out, room);
+  if (layout_.codec == SampleCodec::Vadpcm) return readAdpcm(out, room);
+  if (layout_.codec == SampleCodec::Raw16) return readRaw(out, room);
   return 0;
 }
 
@@ -114,7 +112,7 @@ size_t SampleDecoder::readAdpcm(uint8_t* out, size_t room) {
   }
   // A wave without a book decodes with zero coefficients; its warning is
   // that it has none.
-  if (layout_.book != nullptr && missingPredictor_ < 0) missingPredictor_ = missing;
+  if (layout_.hasBook && missingPredictor_ < 0) missingPredictor_ = missing;
   done_ += batch;
   return static_cast<size_t>(batch) * kAdpcmFrameOutputBytes;
 }
@@ -124,7 +122,7 @@ size_t SampleDecoder::readAdpcm(uint8_t* out, size_t room) {
 // blank (plausible with every byte 0). Bytes beyond the wave read as 0.
 void SampleDecoder::judge(const uint8_t* frames, int64_t count) {
   if (judgePredictors_ <= 0) return;
-  const uint8_t* ok = judge::kPlausible.ok[static_cast<size_t>(judgePredictors_)].data();
+  const uint8_t* ok = kPlausibleHeaders.ok[static_cast<size_t>(judgePredictors_)].data();
   int64_t plausible = 0;
   int64_t blank = 0;
   for (const uint8_t* frame = frames; frame < frames + count * kFrameBytes; frame += kFrameBytes) {
@@ -132,15 +130,13 @@ void SampleDecoder::judge(const uint8_t* frames, int64_t count) {
     plausible += ok[header];
     blank += (header == 0) & (loadLE64(frame + 1) == 0);
   }
-  // Only the pad frame of a len % 9 == 1 wave, its last, asks for more: a
-  // header other than 0 there is implausible.
-  if (layout_.len % kFrameBytes == 1) {
-    const int64_t pad = ceilDiv(layout_.len, kFrameBytes) - 1;
-    const int64_t first = layout_.firstFrame + done_ + judgement_.frames;
-    if (pad >= first && pad < first + count) {
-      const uint8_t header = frames[(pad - first) * kFrameBytes];
-      plausible -= header != 0 && ok[header] != 0;
-    }
+  // Only the pad frame (padFrameOf) asks for more: a header other than 0
+  // there is implausible.
+  const int64_t pad = padFrameOf(layout_.len);
+  const int64_t first = layout_.firstFrame + done_ + judgement_.frames;
+  if (pad >= first && pad < first + count) {
+    const uint8_t header = frames[(pad - first) * kFrameBytes];
+    plausible -= header != 0 && ok[header] != 0;
   }
   judgement_.plausible += plausible;
   judgement_.blank += blank;

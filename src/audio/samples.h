@@ -15,24 +15,44 @@
 #include <vector>
 
 #include "audio/adpcm.h"
-#include "bank/records.h"
 #include "rom/rom_image.h"
+#include "util/vadpcm_format.h"
 
 namespace zaft {
 
 // Bytes of PCM one ADPCM frame gives: 16 samples of 2 bytes.
 constexpr size_t kAdpcmFrameOutputBytes = kAdpcmFrameSamples * 2;
 
+// How a sample's bytes are coded; None places no samples.
+enum class SampleCodec : uint8_t { Vadpcm, Raw16, None };
+
+// A VADPCM book: `predictors` predictors of 16 coefficients each, as stored.
+struct VadpcmBook {
+  const int16_t* coefficients = nullptr;
+  int32_t predictors = 0;
+};
+
+// Where a sample's bytes lie in the ROM and how they are coded, whatever
+// bank record named them.
+struct SampleSource {
+  SampleCodec codec = SampleCodec::None;
+  int64_t start = 0;  // the first byte in the ROM (may lie before it)
+  int32_t len = 0;
+  bool hasBook = false;  // a VADPCM sample whose book was found
+  VadpcmBook book;
+};
+
 // Where a wave's bytes lie, and what its PCM will be.
 struct SampleLayout {
-  uint8_t type = 0;
-  int64_t start = 0;    // tblOffset + base: the wave's first byte in the ROM
+  SampleCodec codec = SampleCodec::None;
+  int64_t start = 0;    // the wave's first byte in the ROM
   int32_t len = 0;
   int64_t present = 0;  // bytes of [start, start + len) inside the ROM
   // ADPCM: the frames that begin inside the ROM, [firstFrame, firstFrame + frames).
   int64_t firstFrame = 0;
   int64_t frames = 0;
-  const ALADPCMBook* book = nullptr;
+  bool hasBook = false;
+  VadpcmBook book;
   // Raw: the bytes taken, [rawFirst, rawFirst + present).
   int64_t rawFirst = 0;
 
@@ -42,8 +62,7 @@ struct SampleLayout {
   int64_t pcmBytes() const;
 };
 
-SampleLayout layoutSamples(const RomImage& rom, int64_t tblOffset, const ALWaveTable& wave,
-                           const ALADPCMBook* book);
+SampleLayout layoutSamples(const RomImage& rom, const SampleSource& source);
 
 // Produces a wave's PCM, 16-bit little-endian, piece by piece.
 class SampleDecoder {
@@ -66,12 +85,8 @@ class SampleDecoder {
   // does, for a book of `predictors` (at most 16 count): the check then
   // needs no second pass over them.
   void judgeFrames(int32_t predictors) { judgePredictors_ = std::min(predictors, 16); }
-  struct Judgement {
-    int64_t frames = 0;     // decoded (and judged)
-    int64_t plausible = 0;
-    int64_t blank = 0;
-  };
-  const Judgement& judgement() const { return judgement_; }
+  // The frames decoded (and judged) so far.
+  const FrameTally& judgement() const { return judgement_; }
 
  private:
   size_t readAdpcm(uint8_t* out, size_t room);
@@ -87,7 +102,7 @@ class SampleDecoder {
   AdpcmHistory history_;
   int32_t missingPredictor_ = -1;
   int32_t judgePredictors_ = 0;
-  Judgement judgement_;
+  FrameTally judgement_;
 };
 
 // The whole PCM of a wave as samples (an odd raw byte left out).

@@ -12,20 +12,36 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Pcm = std::vector<int16_t>;
 
-ALWaveTable wave(uint8_t type, int32_t base, int32_t len) {
-  ALWaveTable w;
-  w.type = type;
-  w.base = base;
-  w.len = len;
-  return w;
+// A book as a bank holds it: its stored predictors' coefficients.
+struct Book {
+  std::vector<int16_t> predictors;
+  int32_t stored() const { return static_cast<int32_t>(predictors.size() / 16); }
+  const int16_t* predictor(int32_t p) const {
+    return p < stored() ? predictors.data() + 16 * static_cast<size_t>(p) : nullptr;
+  }
+};
+
+struct Wave {
+  SampleCodec codec;
+  int32_t base;
+  int32_t len;
+};
+Wave wave(SampleCodec codec, int32_t base, int32_t len) { return {codec, base, len}; }
+
+SampleLayout layoutAt(const RomImage& rom, int64_t tbl, const Wave& w, const Book* book) {
+  SampleSource source;
+  source.codec = w.codec;
+  source.start = tbl + w.base;
+  source.len = w.len;
+  source.hasBook = book != nullptr;
+  if (book != nullptr && book->stored() > 0) source.book = {book->predictors.data(), book->stored()};
+  return layoutSamples(rom, source);
 }
 
 // Coefficients that differ per predictor and per position, so a wrong pick
 // shows in the samples.
-ALADPCMBook distinctBook(int stored, int32_t claimed = -1) {
-  ALADPCMBook book;
-  book.order = 2;
-  book.npredictors = claimed >= 0 ? claimed : stored;
+Book distinctBook(int stored) {
+  Book book;
   for (int p = 0; p < stored; ++p) {
     for (int i = 0; i < 16; ++i) {
       book.predictors.push_back(static_cast<int16_t>((i < 8 ? -900 : 1900) + 37 * p - 11 * i));
@@ -61,7 +77,7 @@ Pcm decodeFrames(const Bytes& frames, const std::vector<const int16_t*>& predict
 }
 
 // The same, taking predictor and scale from each frame's header.
-Pcm referenceDecode(const Bytes& frames, const ALADPCMBook* book) {
+Pcm referenceDecode(const Bytes& frames, const Book* book) {
   std::vector<const int16_t*> predictors;
   std::vector<uint8_t> scales;
   for (size_t f = 0; f < frames.size(); f += 9) {
@@ -92,8 +108,8 @@ TEST(Samples, FrameHeaderPicksPredictorAndCappedScale) {
   Bytes bytes(10, 0xAA);  // the wave starts at tblOffset 4 + base 6
   bytes.insert(bytes.end(), frames.begin(), frames.end());
   const RomImage rom(bytes);
-  const ALADPCMBook book = distinctBook(8);
-  const SampleLayout layout = layoutSamples(rom, 4, wave(kWaveTypeAdpcm, 6, 36), &book);
+  const Book book = distinctBook(8);
+  const SampleLayout layout = layoutAt(rom, 4, wave(SampleCodec::Vadpcm, 6, 36), &book);
   const Pcm expected = decodeFrames(
       frames, {book.predictor(5), book.predictor(3), book.predictor(7), book.predictor(1)},
       {12, 12, 12, 2});
@@ -103,7 +119,7 @@ TEST(Samples, FrameHeaderPicksPredictorAndCappedScale) {
 TEST(Samples, AdpcmFramesThatBeginInsideTheRomAndWithinLen) {
   const Bytes bytes = pseudoRandom(100, 3);
   const RomImage rom(bytes);
-  const ALADPCMBook book = distinctBook(16);
+  const Book book = distinctBook(16);
   struct Case {
     int64_t tbl; int32_t base, len;
     int64_t present, firstFrame, frames;
@@ -127,7 +143,7 @@ TEST(Samples, AdpcmFramesThatBeginInsideTheRomAndWithinLen) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "base " << c.base << " len " << c.len);
-    const SampleLayout s = layoutSamples(rom, c.tbl, wave(kWaveTypeAdpcm, c.base, c.len), &book);
+    const SampleLayout s = layoutAt(rom, c.tbl, wave(SampleCodec::Vadpcm, c.base, c.len), &book);
     EXPECT_EQ(s.start, c.tbl + c.base);
     EXPECT_EQ(s.present, c.present);
     EXPECT_EQ(s.missingBytes(), c.present < c.len);
@@ -158,7 +174,7 @@ TEST(Samples, RawBytesBecomeLittleEndianAlignedToTheWavesStart) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "base " << c.base << " len " << c.len);
     const RomImage rom(*c.rom);
-    const SampleLayout s = layoutSamples(rom, c.tbl, wave(kWaveTypeRaw, c.base, c.len), nullptr);
+    const SampleLayout s = layoutAt(rom, c.tbl, wave(SampleCodec::Raw16, c.base, c.len), nullptr);
     EXPECT_EQ(s.rawFirst, c.rawFirst);
     EXPECT_EQ(s.present, static_cast<int64_t>(c.pcm.size()));
     EXPECT_EQ(s.pcmBytes(), static_cast<int64_t>(c.pcm.size()));
@@ -168,13 +184,13 @@ TEST(Samples, RawBytesBecomeLittleEndianAlignedToTheWavesStart) {
   }
   // Whole samples only: the odd byte is left out.
   const RomImage rom(signs);
-  EXPECT_EQ(decodeSamples(rom, layoutSamples(rom, 1, wave(kWaveTypeRaw, 0, 7), nullptr)),
+  EXPECT_EQ(decodeSamples(rom, layoutAt(rom, 1, wave(SampleCodec::Raw16, 0, 7), nullptr)),
             (Pcm{0x1234, -32768, 32767}));
 }
 
 TEST(Samples, UnknownTypeGivesNoPcm) {
   const RomImage rom(Bytes(64, 0x11));
-  const SampleLayout s = layoutSamples(rom, 0, wave(2, 0, 16), nullptr);
+  const SampleLayout s = layoutAt(rom, 0, wave(SampleCodec::None, 0, 16), nullptr);
   EXPECT_EQ(s.pcmBytes(), 0);
   SampleDecoder decoder(rom, s);
   EXPECT_EQ(decoder.totalBytes(), 0);
@@ -185,17 +201,17 @@ TEST(Samples, PiecesOfAnySizeGiveTheSameBytes) {
   Bytes bytes = pseudoRandom(9 * 5000 + 1001, 5);
   for (size_t f = 0; f < 9 * 5000; f += 9) bytes[f] &= 0x73;  // quiet scales, predictors 0..3
   const RomImage rom(bytes);
-  const ALADPCMBook book = distinctBook(4);
-  const SampleLayout adpcm = layoutSamples(rom, 0, wave(kWaveTypeAdpcm, 0, 9 * 5000), &book);
+  const Book book = distinctBook(4);
+  const SampleLayout adpcm = layoutAt(rom, 0, wave(SampleCodec::Vadpcm, 0, 9 * 5000), &book);
   // An odd length: the last piece holds the odd byte.
-  const SampleLayout raw = layoutSamples(rom, 0, wave(kWaveTypeRaw, 9 * 5000, 1001), nullptr);
+  const SampleLayout raw = layoutAt(rom, 0, wave(SampleCodec::Raw16, 9 * 5000, 1001), nullptr);
   for (const SampleLayout* s : {&adpcm, &raw}) {
     SampleDecoder whole(rom, *s);
     const Bytes expected = readAll(whole, static_cast<size_t>(s->pcmBytes()) + 64);
     ASSERT_EQ(static_cast<int64_t>(expected.size()), s->pcmBytes());
     for (size_t room : {32, 33, 100, 4096, 65535}) {
       SampleDecoder pieces(rom, *s);
-      EXPECT_EQ(readAll(pieces, room), expected) << int(s->type) << " in pieces of " << room;
+      EXPECT_EQ(readAll(pieces, room), expected) << int(s->codec) << " in pieces of " << room;
     }
     // A cap on the frames ends an ADPCM wave's PCM early.
     SampleDecoder capped(rom, *s, 3);
@@ -212,13 +228,13 @@ TEST(Samples, MissingPredictorDecodesWithZeroCoefficients) {
   frames[9] = 0x52;   // predictor 2: not in a book that holds 2 (of 4 claimed)
   frames[18] = 0x6F;  // predictor 15: not either
   const RomImage rom(frames);
-  const ALADPCMBook partial = distinctBook(2, 4);
-  const ALADPCMBook full = distinctBook(16);
-  struct Case { const ALADPCMBook* book; int32_t missing; };
+  const Book partial = distinctBook(2);
+  const Book full = distinctBook(16);
+  struct Case { const Book* book; int32_t missing; };
   // Without a book every frame is decoded with zero coefficients, and that
   // is no missing predictor (the exporter says there is no book).
   for (const Case& c : {Case{&partial, 2}, Case{&full, -1}, Case{nullptr, -1}}) {
-    const SampleLayout s = layoutSamples(rom, 0, wave(kWaveTypeAdpcm, 0, 27), c.book);
+    const SampleLayout s = layoutAt(rom, 0, wave(SampleCodec::Vadpcm, 0, 27), c.book);
     SampleDecoder decoder(rom, s);
     EXPECT_EQ(decoder.missingPredictor(), -1) << "before any frame";
     readAll(decoder, 4096);

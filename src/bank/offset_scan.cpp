@@ -26,7 +26,7 @@
 
 #include <cstdint>
 
-#include "bank/sample_format.h"
+#include "util/vadpcm_format.h"
 #include "util/console_keys.h"
 #include "util/endian.h"
 

@@ -37,7 +37,7 @@
 #include <variant>
 #include <vector>
 
-#include "bank/sample_format.h"
+#include "util/vadpcm_format.h"
 
 namespace zaft {
 
@@ -55,6 +55,13 @@ enum class StructKind : int32_t {
 };
 
 constexpr uint16_t kBankFileRevision = 0x4231;  // "B1"
+
+// A wave table's `type`: 0 VADPCM, 1 raw 16-bit big-endian samples.
+constexpr uint8_t kWaveTypeAdpcm = 0;
+constexpr uint8_t kWaveTypeRaw = 1;  // the walk takes every type but 0 as raw
+constexpr bool isKnownWaveType(uint8_t type) {
+  return type == kWaveTypeAdpcm || type == kWaveTypeRaw;
+}
 
 // "ALBankFile", "ALBank", ...: the record's type as the header declares it.
 const char* recordTypeName(StructKind kind);
@@ -180,6 +187,16 @@ struct ALADPCMBook {
     return predictors.data() + static_cast<size_t>(p) * kCoefficientsPerPredictor;
   }
 };
+
+// The sample's own pitch in MIDI cents (note number x 100) as the console
+// plays it through a key map: key k plays the sample at
+// 2^(((k - keyBase) * 100 + detune) / 1200) times its rate, so it sounds at
+// its own pitch for k = keyBase - detune / 100, keyBase * 100 - detune cents.
+// keyBase 60 with detune +30 is 5970: MIDI note 59 and 0.70 of a semitone.
+// Without a key map, 6000 (middle C).
+constexpr int32_t pitchCentsOf(const ALKeyMap* keyMap) {
+  return keyMap == nullptr ? 6000 : int32_t{keyMap->keyBase} * 100 - keyMap->detune;
+}
 
 using RecordData = std::variant<std::monostate, ALBankFile, ALBank, ALInstrument, ALSound,
                                 ALWaveTable, ALKeyMap, ALEnvelope, ALRawLoop, ALADPCMloop,

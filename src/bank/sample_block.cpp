@@ -8,7 +8,6 @@ namespace zaft {
 
 namespace judge {
 
-const PlausibleTable kPlausible;
 
 namespace {
 
@@ -65,7 +64,7 @@ Layout::Layout(const std::vector<WaveProbe>& waves) {
 
 
 JudgeEnd judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64_t offset,
-                   const GiveUp* giveUp, int64_t& framesLeft, FrameCounts& c) {
+                   const GiveUp* giveUp, int64_t& framesLeft, FrameTally& c) {
   const int64_t start = offset + w.base;
   const int64_t end = start + w.len;
   int64_t first = start < 0 ? ceilDiv(-start, kFrameBytes) : 0;
@@ -75,11 +74,11 @@ JudgeEnd judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64
   c.frames += w.frames * w.count;
   // Frames outside the ROM are implausible.
   if (giveUp != nullptr && last - first < w.frames && giveUp->now(c)) return JudgeEnd::GaveUp;
-  const uint8_t* ok = kPlausible.ok[static_cast<size_t>(w.predictors)].data();
+  const uint8_t* ok = kPlausibleHeaders.ok[static_cast<size_t>(w.predictors)].data();
   const int64_t pad = padFrame(w);
   // Frames still to be read count as plausible until they are, so that the
   // implausible count only grows. Counted in locals: `data` may alias `c`.
-  const FrameCounts before = c;
+  const FrameTally before = c;
   int64_t implausible = 0;
   int64_t blank = 0;
   JudgeEnd result = JudgeEnd::Complete;
@@ -102,7 +101,7 @@ JudgeEnd judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64
       continue;
     }
     if (giveUp != nullptr) {
-      FrameCounts now = before;
+      FrameTally now = before;
       now.plausible += (last - first - implausible) * w.count;
       now.blank += blank * w.count;
       if (giveUp->now(now)) {
@@ -117,13 +116,13 @@ JudgeEnd judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64
 }
 
 bool judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64_t offset,
-               const GiveUp* giveUp, FrameCounts& c) {
+               const GiveUp* giveUp, FrameTally& c) {
   int64_t unlimited = std::numeric_limits<int64_t>::max();
   return judgeWave(data, size, w, offset, giveUp, unlimited, c) != JudgeEnd::GaveUp;
 }
 
 JudgeEnd judgeAll(const uint8_t* data, int64_t size, const std::vector<const JudgedWave*>& order,
-                  int64_t offset, const GiveUp* giveUp, int64_t& framesLeft, FrameCounts& total) {
+                  int64_t offset, const GiveUp* giveUp, int64_t& framesLeft, FrameTally& total) {
   for (const JudgedWave* w : order) {
     const JudgeEnd end = judgeWave(data, size, *w, offset, giveUp, framesLeft, total);
     if (end != JudgeEnd::Complete) return end;
@@ -132,7 +131,7 @@ JudgeEnd judgeAll(const uint8_t* data, int64_t size, const std::vector<const Jud
 }
 
 bool judgeAll(const uint8_t* data, int64_t size, const std::vector<const JudgedWave*>& order,
-              int64_t offset, const GiveUp* giveUp, FrameCounts& total) {
+              int64_t offset, const GiveUp* giveUp, FrameTally& total) {
   int64_t unlimited = std::numeric_limits<int64_t>::max();
   return judgeAll(data, size, order, offset, giveUp, unlimited, total) != JudgeEnd::GaveUp;
 }
@@ -186,25 +185,26 @@ SampleBlockCheck validateSampleBlock(const RomImage& rom, const std::vector<Wave
 }
 
 SampleBlockCheck validateSampleBlock(const RomImage& rom, const std::vector<WaveProbe>& waves,
-                                     int64_t tblOffset, const std::vector<KnownFrames>& known) {
+                                     int64_t tblOffset,
+                                     const std::vector<std::optional<FrameTally>>& known) {
   const int64_t offset = clampOffset(tblOffset);
   SampleBlockCheck check;
   check.offset = tblOffset;
   check.allInside = Layout(waves).insideAt(offset, rom.size());
   // The known waves' frames are counted here (those outside the ROM as
   // implausible), the others read.
-  FrameCounts total;
+  FrameTally total;
   std::vector<WaveProbe> unknown;
   for (size_t k = 0; k < waves.size(); ++k) {
-    if (k >= known.size() || !known[k].known) {
+    if (k >= known.size() || !known[k]) {
       unknown.push_back(waves[k]);
       continue;
     }
     const Layout one({waves[k]});
     if (one.judged.empty()) continue;
     total.frames += one.judgedFrames;
-    total.plausible += known[k].plausible;
-    total.blank += known[k].blank;
+    total.plausible += known[k]->plausible;
+    total.blank += known[k]->blank;
   }
   const Layout layout(unknown);
   std::vector<const JudgedWave*> all;

@@ -33,10 +33,11 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "bank/bank_file.h"
-#include "bank/sample_format.h"
+#include "util/vadpcm_format.h"
 #include "rom/rom_image.h"
 
 namespace zaft {
@@ -93,17 +94,12 @@ struct SampleBlockCheck {
 SampleBlockCheck validateSampleBlock(const RomImage& rom, const std::vector<WaveProbe>& waves,
                                      int64_t tblOffset);
 
-// What a reading of the frames (the decoder's) already found for one wave:
-// of its frames that begin inside the ROM, how many are plausible and blank.
-struct KnownFrames {
-  bool known = false;
-  int64_t plausible = 0;
-  int64_t blank = 0;
-};
-// The same check, taking `known[k]` for waves[k] when it is known instead
-// of reading that wave's frames again.
+// The same check, taking `known[k]` for waves[k] when it holds what a
+// reading of the frames (the decoder's) found of all its frames that begin
+// inside the ROM, instead of reading them again.
 SampleBlockCheck validateSampleBlock(const RomImage& rom, const std::vector<WaveProbe>& waves,
-                                     int64_t tblOffset, const std::vector<KnownFrames>& known);
+                                     int64_t tblOffset,
+                                     const std::vector<std::optional<FrameTally>>& known);
 
 // Whether `a` is a better sample block offset than `b` (both passing):
 //   1. the higher share (fewer implausible frames: every inside offset judges
@@ -124,18 +120,6 @@ namespace judge {
 
 constexpr int64_t kFrameBytes = static_cast<int64_t>(kAdpcmFrameBytes);
 
-// kPlausible[P][h]: header byte h is plausible for a book of P predictors.
-struct PlausibleTable {
-  std::array<std::array<uint8_t, 256>, kMaxIndexedPredictors + 1> ok{};
-  PlausibleTable() {
-    for (int p = 0; p <= kMaxIndexedPredictors; ++p) {
-      for (int h = 0; h < 256; ++h) {
-        ok[p][h] = (h >> 4) <= kAdpcmMaxScale && (h & 0x0F) < p ? 1 : 0;
-      }
-    }
-  }
-};
-extern const PlausibleTable kPlausible;
 
 inline int64_t ceilDiv(int64_t n, int64_t d) { return (n + d - 1) / d; }
 
@@ -164,13 +148,6 @@ struct Layout {
   }
 };
 
-// Frames judged so far, wave tables counted as often as they occur.
-struct FrameCounts {
-  int64_t frames = 0;
-  int64_t plausible = 0;
-  int64_t blank = 0;
-  int64_t implausible() const { return frames - plausible; }
-};
 
 // When a verification may give up: beyond these the offset either fails or
 // cannot beat the best offset found so far. Only an implausible or a blank
@@ -185,7 +162,7 @@ struct GiveUp {
   int64_t bestImplausible = 0;
   int64_t bestSound = 0;
 
-  bool now(const FrameCounts& c) const {
+  bool now(const FrameTally& c) const {
     const int64_t implausible = c.implausible();
     const int64_t lost = implausible + c.blank;
     if (implausible > maxImplausible || lost > maxLost) return true;
@@ -194,9 +171,11 @@ struct GiveUp {
 };
 
 
-// The pad frame of a len % 9 == 1 wave holds one byte of the wave, the
-// encoder's 0x00; anything else there means the frames are misplaced.
-inline int64_t padFrame(const JudgedWave& w) { return w.len % kFrameBytes == 1 ? w.frames - 1 : -1; }
+// Frames judged are counted as FrameTally, wave tables as often as they
+// occur. The pad frame of a len % 9 == 1 wave (padFrameOf) holds one byte of
+// the wave, the encoder's 0x00; anything else there means the frames are
+// misplaced.
+inline int64_t padFrame(const JudgedWave& w) { return padFrameOf(w.len); }
 
 // Adds one wave's frames with the sample block at `offset` to `c`. Frames
 // whose header lies outside the ROM are implausible and not read. The frames
@@ -205,18 +184,18 @@ inline int64_t padFrame(const JudgedWave& w) { return w.len % kFrameBytes == 1 ?
 // other data at one end, zero padding at the other). False as soon as
 // `giveUp` (when given) says so.
 bool judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64_t offset,
-               const GiveUp* giveUp, FrameCounts& c);
+               const GiveUp* giveUp, FrameTally& c);
 // The same reading at most `framesLeft` frames (counted down): a judgement
 // that runs out of them ends early, its unread frames counted plausible.
 enum class JudgeEnd { Complete, GaveUp, OutOfFrames };
 JudgeEnd judgeWave(const uint8_t* data, int64_t size, const JudgedWave& w, int64_t offset,
-                   const GiveUp* giveUp, int64_t& framesLeft, FrameCounts& c);
+                   const GiveUp* giveUp, int64_t& framesLeft, FrameTally& c);
 // Judges the waves in the given order; false as soon as `giveUp` (when
 // given) says so.
 bool judgeAll(const uint8_t* data, int64_t size, const std::vector<const JudgedWave*>& order,
-              int64_t offset, const GiveUp* giveUp, FrameCounts& total);
+              int64_t offset, const GiveUp* giveUp, FrameTally& total);
 JudgeEnd judgeAll(const uint8_t* data, int64_t size, const std::vector<const JudgedWave*>& order,
-                  int64_t offset, const GiveUp* giveUp, int64_t& framesLeft, FrameCounts& total);
+                  int64_t offset, const GiveUp* giveUp, int64_t& framesLeft, FrameTally& total);
 
 // Offsets are clamped to +-2^62, far outside any ROM, so that no sum with a
 // base, a len or a frame offset can overflow.

@@ -21,7 +21,7 @@ constexpr int64_t kDriverFrames = 64;
 
 // A wave's first and last header plausible (the pad frame 0x00).
 bool quickWaveEnds(const uint8_t* data, int64_t offset, const JudgedWave& w) {
-  const uint8_t* ok = kPlausible.ok[static_cast<size_t>(w.predictors)].data();
+  const uint8_t* ok = kPlausibleHeaders.ok[static_cast<size_t>(w.predictors)].data();
   const uint8_t* first = data + offset + w.base;
   const uint8_t lastHeader = first[(w.frames - 1) * kFrameBytes];
   if (ok[first[0]] == 0 || ok[lastHeader] == 0) return false;
@@ -30,7 +30,7 @@ bool quickWaveEnds(const uint8_t* data, int64_t offset, const JudgedWave& w) {
 
 // The quick test of a wave's last frames: plausible, the pad frame 0x00.
 bool quickWaveEnd(const uint8_t* data, int64_t offset, const JudgedWave& w) {
-  const uint8_t* ok = kPlausible.ok[static_cast<size_t>(w.predictors)].data();
+  const uint8_t* ok = kPlausibleHeaders.ok[static_cast<size_t>(w.predictors)].data();
   const uint8_t* first = data + offset + w.base;
   const int64_t pad = padFrame(w);
   if (pad >= 0 && first[pad * kFrameBytes] != 0) return false;
@@ -43,7 +43,7 @@ bool quickWaveEnd(const uint8_t* data, int64_t offset, const JudgedWave& w) {
 // The quick test of one wave other than the driving one: its first and last
 // frames plausible (the pad frame 0x00).
 bool quickWave(const uint8_t* data, int64_t offset, const JudgedWave& w) {
-  const uint8_t* ok = kPlausible.ok[static_cast<size_t>(w.predictors)].data();
+  const uint8_t* ok = kPlausibleHeaders.ok[static_cast<size_t>(w.predictors)].data();
   const uint8_t* first = data + offset + w.base;
   const int64_t n = std::min(w.frames, kQuickFrames);
   for (int64_t k = 0; k < n; ++k) {
@@ -222,7 +222,7 @@ class Verifier {
 
   void add(int64_t offset) {
     if (cannotBeNearer(offset)) return;
-    FrameCounts sample;
+    FrameTally sample;
     int64_t left = kSampleFrames;
     const JudgeEnd end = judgeAll(data_, size_, order_, offset, &giveUp_, left, sample);
     if (end == JudgeEnd::GaveUp) return;
@@ -301,13 +301,13 @@ class Verifier {
       complete_ = false;
       return;
     }
-    FrameCounts total;
+    FrameTally total;
     const JudgeEnd end = judgeAll(data_, size_, order_, offset, &giveUp_, budget_, total);
     if (end == JudgeEnd::OutOfFrames) complete_ = false;
     if (end == JudgeEnd::Complete) consider(offset, total);
   }
 
-  void consider(int64_t offset, const FrameCounts& total) {
+  void consider(int64_t offset, const FrameTally& total) {
     SampleBlockCheck check;
     check.offset = offset;
     check.frames = total.frames;

@@ -122,11 +122,8 @@ void Run::reportSettings(const BankJob& job) {
 // The frames the WAV files' decoding judged are not read again.
 void Run::validateAfterWalk(const BankJob& job, const BankFile& bank, const WavResult& wavs) {
   if (!job.samples) return;
-  std::vector<KnownFrames> known(wavs.frames.size());
-  for (size_t k = 0; k < known.size(); ++k) {
-    known[k] = {wavs.frames[k].whole, wavs.frames[k].plausible, wavs.frames[k].blank};
-  }
-  const SampleBlockCheck check = validateSampleBlock(rom_, probesOf(bank), job.tblOffset, known);
+  const SampleBlockCheck check =
+      validateSampleBlock(rom_, probesOf(bank), job.tblOffset, wavs.frames);
   if (check.passes()) return;
   report_.errf(
       "Warning: the .tbl offset 0x%06X does not fit this bank: %s of its ADPCM frames "

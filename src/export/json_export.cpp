@@ -1,6 +1,7 @@
 #include "export/json_export.h"
 
 #include "audio/pitch.h"
+#include "export/bank_samples.h"
 
 #include <algorithm>
 #include <cstring>
@@ -222,12 +223,12 @@ void writeJsonDocument(const BankFile& bank, const JsonRunInfo& info, const Bank
     json.key("fields");
     if (!writeFields(entry, fields, json)) json.null();
     if (const ALKeyMap* keyMap = entry.getIf<ALKeyMap>()) {
-      json.key("samplePitch").number(samplePitch(keyMap).cents);
+      json.key("samplePitch").number(pitchCentsOf(keyMap));
     }
     if (entry.kind == StructKind::WaveTable) {
       const auto found = keyMapOf.find(i);
       const int32_t keyMap = found == keyMapOf.end() ? 0 : found->second;
-      writeWav(i, samplePitch(bank.table.recordAt<ALKeyMap>(keyMap)), blocks.samplesWritten, wavs,
+      writeWav(i, pitchOfKeyMap(bank, keyMap), blocks.samplesWritten, wavs,
                json);
     }
     json.endObject();

@@ -9,6 +9,7 @@
 
 #include "audio/pitch.h"
 #include "audio/samples.h"
+#include "export/bank_samples.h"
 #include "export/sf2_file.h"
 #include "bank/walk.h"
 #include "util/endian.h"
@@ -153,7 +154,7 @@ int SoundFontBuilder::pcmFor(int32_t waveEntry) {
   if (wave != nullptr && firstRef_.count(waveEntry) != 0 && isKnownWaveType(wave->type)) {
     Pcm pcm;
     pcm.wave = waveEntry;
-    pcm.layout = layoutSamples(rom_, tblOffset_, *wave, bank_.bookOf(*wave));
+    pcm.layout = layoutSamples(rom_, bank_, *wave, tblOffset_);
     const uint64_t points = static_cast<uint64_t>(std::max<int64_t>(pcm.layout.pcmBytes() / 2, 0));
     if (points > 0) {
       // The loop the WAV files' smpl chunk has, clipped to the samples alike.
@@ -193,7 +194,7 @@ int SoundFontBuilder::sampleFor(int32_t waveEntry, int32_t rate) {
     s.pcm = pcm;
     s.rate = rate;
     const WaveRef& first = *firstRef_.at(waveEntry);
-    s.pitch = samplePitch(bank_.table.recordAt<ALKeyMap>(first.keyMap));
+    s.pitch = pitchOfKeyMap(bank_, first.keyMap);
     std::string name = entryName(bank_.table[waveEntry]);
     if (rate != first.outputRate) name += formatText("@%d", rate);
     s.name = sampleNames_.take(name);
@@ -272,7 +273,7 @@ void SoundFontBuilder::addZones(Instrument& out, const ALInstrument& inst, int32
     std::sort(done.begin(), done.end(), [](const Rect& a, const Rect& b) {
       return std::tie(a.keyLo, a.velLo) < std::tie(b.keyLo, b.velLo);
     });
-    const SamplePitch pitch = samplePitch(bank_.table.recordAt<ALKeyMap>(sound->keyMap));
+    const SamplePitch pitch = pitchOfKeyMap(bank_, sound->keyMap);
     int32_t attenuation = centibelsBelow(127, sound->sampleVolume);
     int32_t attack = kMinTimecents, decay = kMinTimecents, sustain = 0, release = kMinTimecents;
     if (const ALEnvelope* env = bank_.table.recordAt<ALEnvelope>(sound->envelope)) {

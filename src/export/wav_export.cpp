@@ -9,6 +9,7 @@
 #include <set>
 
 #include "audio/pitch.h"
+#include "export/bank_samples.h"
 #include "audio/samples.h"
 #include "util/endian.h"
 #include "util/fatal.h"
@@ -74,7 +75,7 @@ int64_t framesToWrite(const SampleLayout& s, const std::string& path, int32_t bo
                 " frames are written\n",
                 path.c_str(), count);
   }
-  if (count > 0 && s.book == nullptr) {
+  if (count > 0 && !s.hasBook) {
     report.errf("Warning: %s has no codebook (book index %d); decoded with zero coefficients\n",
                 path.c_str(), bookIndex);
   }
@@ -86,7 +87,7 @@ struct PreparedWave {
   std::unique_ptr<BlockSink> file;  // null: made as it is written
   std::unique_ptr<CollectingReporter> warnings;
   int64_t samples = 0;
-  WaveFrames frames;
+  std::optional<FrameTally> frames;
 };
 
 // One wave's file, wherever it goes: its bytes (from `layout`, where its
@@ -109,8 +110,8 @@ void makeWave(const RomImage& rom, const BankFile& bank, const SampleLayout& lay
     }
   }
   SampleDecoder decoder(rom, layout, frames);
-  const int32_t predictors = layout.book != nullptr ? layout.book->storedPredictors() : 0;
-  if (layout.type == kWaveTypeAdpcm && predictors > 0) decoder.judgeFrames(predictors);
+  const int32_t predictors = layout.book.predictors;
+  if (layout.codec == SampleCodec::Vadpcm && predictors > 0) decoder.judgeFrames(predictors);
   const uint64_t dataBytes = static_cast<uint64_t>(decoder.totalBytes());
   made.samples = static_cast<int64_t>(dataBytes / 2);
 
@@ -141,16 +142,14 @@ void makeWave(const RomImage& rom, const BankFile& bank, const SampleLayout& lay
   if (decoder.missingPredictor() >= 0) {
     report.errf("Warning: %s uses predictor %d but its book holds %d; decoded with zero "
                 "coefficients\n",
-                path.c_str(), decoder.missingPredictor(), layout.book->storedPredictors());
+                path.c_str(), decoder.missingPredictor(), layout.book.predictors);
   }
   chunkWarnings.replay(report);
   if (dataBytes % 2 != 0) *sink.extend(1) = 0;
   if (!trailing.empty()) sink.write(trailing.data(), trailing.size());
-  const SampleDecoder::Judgement& judged = decoder.judgement();
-  if (layout.type == kWaveTypeAdpcm && predictors > 0 && judged.frames == layout.frames) {
-    made.frames.whole = true;
-    made.frames.plausible = judged.plausible;
-    made.frames.blank = judged.blank;
+  if (layout.codec == SampleCodec::Vadpcm && predictors > 0 &&
+      decoder.judgement().frames == layout.frames) {
+    made.frames = decoder.judgement();
   }
 }
 
@@ -192,8 +191,7 @@ PreparedWave prepareWave(const RomImage& rom, const BankFile& bank, int64_t tblO
                          bool verbose, SpareBlocks& blocks) {
   PreparedWave made;
   if (name.refused()) return made;
-  const ALWaveTable& wave = bank.wave(ref);
-  const SampleLayout layout = layoutSamples(rom, tblOffset, wave, bank.bookOf(wave));
+  const SampleLayout layout = layoutSamples(rom, bank, bank.wave(ref), tblOffset);
   const int64_t size =
       static_cast<int64_t>(kWavHeaderSize + 1 + kMaxSamplerChunkBytes) + layout.pcmBytes();
   if (size > kMaxPreparedBytes) return made;
@@ -234,8 +232,7 @@ void writeOne(const RomImage& rom, const BankFile& bank, int64_t tblOffset, size
     sink->write(made->file->data(), made->file->size());
   } else {
     made = &here;
-    const ALWaveTable& wave = bank.wave(ref);
-    const SampleLayout layout = layoutSamples(rom, tblOffset, wave, bank.bookOf(wave));
+    const SampleLayout layout = layoutSamples(rom, bank, bank.wave(ref), tblOffset);
     makeWave(rom, bank, layout, ref, name.path, options, *sink, report, here);
   }
   outcome.samples = made->samples;
@@ -262,7 +259,7 @@ std::vector<uint8_t> samplerChunk(const BankFile& bank, const WaveRef& ref, int6
                                   const std::string& label, Reporter& report) {
   // The note the sample sounds at when played at its own rate, and the
   // fraction of a semitone above it (0x80000000 is half a semitone).
-  const SamplePitch pitch = samplePitch(bank.table.recordAt<ALKeyMap>(ref.keyMap));
+  const SamplePitch pitch = pitchOfKeyMap(bank, ref.keyMap);
   const uint32_t unityNote = static_cast<uint32_t>(pitch.unityNote());
   const uint32_t fraction = static_cast<uint32_t>(
       std::llround(static_cast<double>(pitch.fractionCents()) / 100.0 * 4294967296.0));
@@ -326,7 +323,7 @@ void exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
                  const std::vector<PlannedFile>& names, const WavOptions& options,
                  OutputTarget& target, Reporter& report, WavResult& result) {
   const size_t count = std::min(bank.waves.size(), names.size());
-  result.frames.assign(count, WaveFrames{});
+  result.frames.assign(count, std::nullopt);
   // With helpers, waves are made ahead of the one being written, at most a
   // few per helper (each at most kMaxPreparedBytes).
   const int helpers = count > 1 ? std::max(options.threads, 1) - 1 : 0;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "export/output_plan.h"
 #include "rom/rom_image.h"
 #include "util/reporter.h"
+#include "util/vadpcm_format.h"
 
 namespace zaft {
 
@@ -36,19 +38,14 @@ struct WaveOutcome {
   std::string skipped;  // why no file was written; empty when one was
 };
 
-// What decoding saw of an ADPCM wave's frame headers, as the sample-block
-// check judges them (bank/sample_block.h): set when every frame of the wave
-// that begins inside the ROM was decoded, with a book of predictors.
-struct WaveFrames {
-  bool whole = false;
-  int64_t plausible = 0;
-  int64_t blank = 0;
-};
 
 struct WavResult {
   int32_t files = 0;                         // files created
   std::map<int32_t, WaveOutcome> outcomes;   // by wave table entry
-  std::vector<WaveFrames> frames;            // by bank.waves index
+  // By bank.waves index: the frames decoding judged, as the sample-block
+  // check judges them, when it read every frame of the wave that begins
+  // inside the ROM with a book of predictors.
+  std::vector<std::optional<FrameTally>> frames;
   std::string failure;  // the first wave that could not be written, and why
 };
 

@@ -152,10 +152,9 @@ class WavExportTest : public ::testing::Test {
       EXPECT_EQ(threaded.outcomes.at(entry).file, result.outcomes.at(entry).file);
     }
 
-    std::vector<KnownFrames> known;
-    for (const WaveFrames& f : result.frames) known.push_back({f.whole, f.plausible, f.blank});
     const SampleBlockCheck read = validateSampleBlock(rom, probesOf(bank), tblOffset);
-    const SampleBlockCheck folded = validateSampleBlock(rom, probesOf(bank), tblOffset, known);
+    const SampleBlockCheck folded =
+        validateSampleBlock(rom, probesOf(bank), tblOffset, result.frames);
     EXPECT_EQ(std::tie(folded.frames, folded.plausibleFrames, folded.blankFrames, folded.allInside),
               std::tie(read.frames, read.plausibleFrames, read.blankFrames, read.allInside));
   }
@@ -356,8 +355,8 @@ TEST_F(WavExportTest, DecodingJudgesFramesAsTheCheckDoes) {
   }
   run(rom);
   ASSERT_EQ(result.frames.size(), 9u);
-  EXPECT_TRUE(result.frames[0].whole);
-  EXPECT_FALSE(result.frames[6].whole);  // no predictors to judge by
+  EXPECT_TRUE(result.frames[0].has_value());
+  EXPECT_FALSE(result.frames[6].has_value());  // no predictors to judge by
 }
 
 // A wave whose name an earlier one took: the plan's notice comes first, the
