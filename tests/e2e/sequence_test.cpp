@@ -176,7 +176,7 @@ MidoReading readWithMido(const std::string& python, const std::string& file) {
 
 // A format-0 file of one note, as a game might keep beside its compact ones.
 const std::vector<uint8_t> kStandard = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
-                                        'M', 'T', 'r', 'k', 0, 0, 0, 13, 0, 0x90, 60, 100,
+                                        'M', 'T', 'r', 'k', 0, 0, 0, 12, 0, 0x90, 60, 100,
                                         96, 0x80, 60, 64, 0, 0xFF, 0x2F, 0};
 
 class Sequences : public ::testing::Test {
