@@ -519,10 +519,14 @@ MidiSequence standardMidi(const uint8_t* sequence, int64_t len) {
   info.division = loadBE16(sequence + 12);
   const uint32_t headerBytes = loadBE32(sequence + 4);
   const int declared = loadBE16(sequence + 10);
+  // The first thing that does not hold is the file's problem.
+  const auto problem = [&](int64_t at, std::string what) {
+    if (out.problems.empty()) out.problems.push_back({-1, at, std::move(what)});
+  };
   if (headerBytes < 6) {
-    out.problems.push_back({-1, 4, formatText("the header chunk's length is %u, not 6", headerBytes)});
+    problem(4, formatText("the header chunk's length is %u, not 6", headerBytes));
   } else if (headerBytes > len - kChunkHeaderBytes) {
-    out.problems.push_back({-1, 4, "the header chunk runs past the sequence's end"});
+    problem(4, "the header chunk runs past the sequence's end");
   }
   Tempi tempi;
   int64_t at = kChunkHeaderBytes + std::min<int64_t>(headerBytes, len);
@@ -531,8 +535,8 @@ MidiSequence standardMidi(const uint8_t* sequence, int64_t len) {
     const int64_t size = loadBE32(sequence + at + 4);
     const bool isTrack = std::memcmp(sequence + at, "MTrk", 4) == 0;
     if (size > len - at - kChunkHeaderBytes) {
-      out.problems.push_back({-1, at, isTrack ? formatText("track chunk %d runs past the sequence's end", track)
-                                              : std::string("a chunk runs past the sequence's end")});
+      problem(at, isTrack ? formatText("track chunk %d runs past the sequence's end", track)
+                          : std::string("a chunk runs past the sequence's end"));
     }
     const int64_t bodyEnd = std::min(len, at + kChunkHeaderBytes + size);
     if (isTrack) {
@@ -542,9 +546,7 @@ MidiSequence standardMidi(const uint8_t* sequence, int64_t len) {
     }
     at = bodyEnd;
   }
-  if (out.problems.empty() && track < declared) {
-    out.problems.push_back({-1, at, formatText("the header names %d tracks, the file holds %d", declared, track)});
-  }
+  if (track < declared) problem(at, formatText("the header names %d tracks, the file holds %d", declared, track));
   info.tracks = track;
   info.durationSeconds = (info.division & 0x8000) != 0 ? 0 : tempi.secondsAt(info.durationTicks, info.division);
   return out;
