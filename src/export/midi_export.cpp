@@ -250,16 +250,19 @@ CompactTrackReader convertTrack(const uint8_t* sequence, int64_t len, int64_t st
           gather->channels |= 1u << (e.status & 0x0F);
           if (type == 0xC0) gather->programs[e.data[0] >> 6] |= uint64_t{1} << (e.data[0] & 0x3F);
         }
+        if (type == 0x90) {
+          at(e.tick);
+          if (sounding.size() >= kMaxSounding) {
+            in.stop("more than 65536 notes sound at once", e.at);
+            break;
+          }
+        }
         if (e.dataBytes() == 2) {
           event(e.tick, {e.status, e.data[0], e.data[1]});
         } else {
           event(e.tick, {e.status, e.data[0]});
         }
         if (type == 0x90) {
-          if (sounding.size() >= kMaxSounding) {
-            in.stop("more than 65536 notes sound at once", e.at);
-            break;
-          }
           const uint64_t off = e.tick + e.duration;
           sounding.push_back({off, order++, static_cast<uint8_t>(0x80 | (e.status & 0x0F)), e.data[0]});
           std::push_heap(sounding.begin(), sounding.end(), std::greater<>());

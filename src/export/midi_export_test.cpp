@@ -199,5 +199,18 @@ TEST(MidiExport, HostileSequencesTakeLinearTimeAndLittleMemory) {
   }
 }
 
+// A track that keeps more notes sounding than any song ends there, with
+// every note it started closed.
+TEST(MidiExport, ATrackOfEndlessNotesEndsWithItsNotesClosed) {
+  std::vector<uint8_t> notes = {0x00, 0x90, 60, 100, 0x83, 0xFF, 0x7F};  // each lasts 65535 ticks
+  for (int k = 0; k < 41; ++k) notes.insert(notes.end(), {0x00, 60, 100, 0x83, 0xFF, 0x7F});  // 253 bytes
+  const std::vector<uint8_t> s = compact(copiedOver(notes, 8 << 10));
+  const MidiSequence midi = compactToMidi(s.data(), static_cast<int64_t>(s.size()));
+  ASSERT_EQ(midi.problems.size(), 1u);
+  EXPECT_EQ(midi.problems[0].what, "more than 65536 notes sound at once");
+  const std::vector<uint8_t> file = fileOf(midi);
+  EXPECT_EQ(std::count(file.begin(), file.end(), 0x80), 65536);  // every note-off, nothing else has one
+}
+
 }  // namespace
 }  // namespace zaft
