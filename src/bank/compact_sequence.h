@@ -8,7 +8,9 @@
 // Every byte of a track is read through one escape: FE FE is a literal FE;
 // FE hi lo len (hi != FE) reads the `len` bytes that start hi << 8 | lo
 // bytes before the FE next (copied bytes are not escaped again), then goes
-// on after the four escape bytes. An event is a variable-length delta time
+// on after the four escape bytes. The player only subtracts the distance,
+// so a copy may come from anywhere in the sequence's bytes, an earlier
+// track's included (the console's own sequence compressor writes such). An event is a variable-length delta time
 // and a status byte or running status (channel events only; every meta
 // event clears it):
 //   9n key vel dur   note on, with its duration (variable length): no note-offs
@@ -49,11 +51,52 @@ struct SeqEvent {
   // LoopStart: the position just after it; LoopEnd: where it jumps back to.
   int64_t loopPosition = 0;
 
-  int dataBytes() const;  // of a channel event: 1 or 2
+  // Of a channel event: 1 or 2.
+  int dataBytes() const {
+    const uint8_t type = status & 0xF0;
+    return type == 0xC0 || type == 0xD0 ? 1 : 2;
+  }
 };
 
-// One track as events, in order, up to its end or to the first thing that
-// cannot be read.
+// Reads one track event by event, up to its end or to the first thing that
+// cannot be read. Never reads outside the sequence's `len` bytes and never
+// follows a loop back: the work is bounded by the bytes (a back-reference
+// copies at most 255 bytes for its 4).
+class CompactTrackReader {
+ public:
+  CompactTrackReader(const uint8_t* sequence, int64_t len, int64_t trackStart);
+  // The next event; false at the track's end (after its end-of-track event)
+  // and when reading stopped.
+  bool next(SeqEvent& e);
+  bool ended() const { return ended_; }     // its end-of-track event was read
+  const std::string& problem() const { return problem_; }  // why reading stopped early
+  int64_t problemAt() const { return problemAt_; }  // the byte it stopped at
+  // Stops the reading for a reason of the caller's.
+  void stop(std::string problem, int64_t at);
+
+ private:
+  uint8_t byte();     // through the escape
+  uint8_t raw();      // as it stands
+  uint32_t varLen();
+  uint8_t dataByte();
+  int64_t position() const { return copyLeft_ > 0 ? copyPos_ : pos_; }
+  void read(SeqEvent& e);
+
+  const uint8_t* seq_;
+  int64_t len_;
+  int64_t trackStart_;
+  int64_t pos_;
+  int64_t copyPos_ = 0;
+  int64_t copyLeft_ = 0;
+  uint64_t tick_ = 0;
+  uint8_t running_ = 0;
+  bool done_ = false;
+  bool ended_ = false;
+  std::string problem_;
+  int64_t problemAt_ = 0;
+};
+
+// One track as events, in order.
 struct CompactTrack {
   std::vector<SeqEvent> events;
   bool ended = false;    // its end-of-track event was read
@@ -61,9 +104,8 @@ struct CompactTrack {
   int64_t problemAt = 0;  // the byte it stopped at, from the sequence's start
 };
 
-// Reads the track that starts at `trackStart` of the `len` bytes of a
-// sequence, at most `maxEvents` events. Never reads outside those bytes and
-// never follows a loop back: the work is bounded by the bytes.
+// The track that starts at `trackStart` of the `len` bytes of a sequence,
+// at most `maxEvents` events.
 CompactTrack readCompactTrack(const uint8_t* sequence, int64_t len, int64_t trackStart,
                               size_t maxEvents = SIZE_MAX);
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -92,7 +93,7 @@ TEST(CompactTrack, ProblemsEndTheTrackWithWhatAndWhere) {
       {{0x00, 0xFF, 0x2D, 0x01, 0x01, 0x00, 0x00, 0x10, 0x00}, "a loop end jumps back outside the track",
        0x44, 0},
       {{0xFF, 0xFF, 0xFF, 0xFF, 0x7F}, "a variable-length number is longer than 4 bytes", 0x44, 0},
-      {{0xFE, 0x00, 0x50, 0x04}, "a back-reference points before the track's start", 0x44, 0},
+      {{0xFE, 0x00, 0x50, 0x04}, "a back-reference points before the sequence's start", 0x44, 0},
       {{0x00, 0x90, 0xFE, 0x00, 0x01, 0x04}, "a back-reference points into itself", 0x46, 0},
       {{0x00, 0x3C, 0x64}, "a data byte without a status", 0x45, 0},
       {{0x00, 0xF0, 0x01}, "an unsupported status byte 0xF0", 0x45, 0},
@@ -139,6 +140,36 @@ TEST(CompactTrack, ReadsWhatTheEncoderWrote) {
   EXPECT_EQ(read.events[13].loopPosition, read.events[4].loopPosition);
 }
 
+// The console's compressor copies bytes of earlier tracks: the reader
+// follows such back-references anywhere in the sequence's bytes and reads
+// the same events as from the uncompressed tracks.
+TEST(CompactTrack, BackReferencesIntoEarlierTracks) {
+  test::CompactSong song;
+  for (uint8_t channel : {0, 1}) {
+    test::SongTrack t;
+    for (uint32_t k = 0; k < 12; ++k) {
+      t.push_back({test::SongEvent::Kind::Note, 40 * k, static_cast<uint8_t>(0x90 | channel),
+                   static_cast<uint8_t>(50 + k * 7 % 12), 90, 30});
+    }
+    song.tracks.push_back(t);
+  }
+  song.acrossTracks = true;
+  const test::CompactBytes packed = test::compactSequence(song);
+  song.backReferences = false;
+  const test::CompactBytes plain = test::compactSequence(song);
+  ASSERT_GT(packed.intoEarlierTracks, 0);
+  const auto read = [](const test::CompactBytes& c, int track) {
+    return readCompactTrack(c.bytes.data(), static_cast<int64_t>(c.bytes.size()),
+                            readCompactHeader(c.bytes.data()).tracks[track]);
+  };
+  for (int track : {0, 1}) {
+    const CompactTrack t = read(packed, track);
+    EXPECT_EQ(t.problem, "");
+    EXPECT_TRUE(t.ended);
+    EXPECT_EQ(describe(t), describe(read(plain, track)));
+  }
+}
+
 // A sequence bank is one when every sequence is plausible; of overlapping
 // look-alikes the one with more sequences is kept.
 TEST(SequenceBankScan, FindsBanksAndRefusesLookAlikes) {
@@ -180,6 +211,21 @@ TEST(SequenceBankScan, FindsBanksAndRefusesLookAlikes) {
       EXPECT_LE(b.end, static_cast<int64_t>(size));
     }
   }
+}
+
+// Tiny valid banks side by side: choosing among overlapping ones takes
+// n log n, not a comparison with every bank kept before (8 MiB of them took
+// seconds).
+TEST(SequenceBankScan, ManyBanksInLinearTime) {
+  const std::vector<uint8_t> smf = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96};
+  const std::vector<uint8_t> bank = test::sequenceBank({smf});  // 32 bytes
+  std::vector<uint8_t> bytes;
+  for (size_t at = 0; at < (size_t{8} << 20); at += bank.size()) bytes.insert(bytes.end(), bank.begin(), bank.end());
+  const RomImage image(bytes);
+  NullReporter quiet;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(scanForSequenceBanks(image, quiet).size(), bytes.size() / bank.size());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <map>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -102,13 +104,16 @@ std::vector<SequenceBank> scanForSequenceBanks(const RomImage& rom, Reporter& re
   std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
     return found[a].sequences.size() > found[b].sequences.size();
   });
+  // The kept banks do not overlap: by offset, their ends rise too, so only
+  // the last one starting before a bank's end can overlap it.
+  std::map<int64_t, int64_t> keptSpans;  // offset -> end
   std::vector<SequenceBank> kept;
   for (size_t i : order) {
     const SequenceBank& b = found[i];
-    const bool overlaps = std::any_of(kept.begin(), kept.end(), [&](const SequenceBank& k) {
-      return b.offset < k.end && k.offset < b.end;
-    });
-    if (!overlaps) kept.push_back(b);
+    auto after = keptSpans.lower_bound(b.end);
+    if (after != keptSpans.begin() && std::prev(after)->second > b.offset) continue;
+    keptSpans.emplace(b.offset, b.end);
+    kept.push_back(std::move(found[i]));
   }
   std::sort(kept.begin(), kept.end(),
             [](const SequenceBank& a, const SequenceBank& b) { return a.offset < b.offset; });

@@ -13,34 +13,47 @@ void Run::ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int&
   const std::string folder = OutputPlan::pathIn(s_.outputDir, done.folder);
   makeFolder(folder, budget_);
   const std::vector<PlannedFile> names = plan_.planSequences(folder, bank.sequences.size());
+  int damaged = 0;
   for (size_t k = 0; k < bank.sequences.size(); ++k) {
     const SequenceEntry& entry = bank.sequences[k];
     const PlannedFile& name = names[k];
     const uint8_t* bytes = bank.bytesOf(rom_, entry);
-    const MidiSequence midi =
-        entry.standard ? standardMidi(bytes, entry.len) : compactToMidi(bytes, entry.len);
+    // A compact sequence is read no further than the output limit allows.
+    const MidiSequence midi = entry.standard ? standardMidi(bytes, entry.len)
+                                             : compactToMidi(bytes, entry.len, budget_.bytesLeft());
     JsonSequenceEntry& info = done.sequences.emplace_back();
     info.info = midi.info;
     info.warnings = static_cast<int>(midi.problems.size());
     for (const SequenceProblem& p : midi.problems) {
-      report_.errf("Warning: %s: track %d: %s at byte 0x%X of the sequence; the track ends there\n",
-                   name.path.c_str(), p.track, p.what.c_str(), static_cast<unsigned>(p.at));
+      if (p.track < 0) {
+        report_.errf("Warning: %s: not a readable MIDI file: %s at byte 0x%X of the sequence; written as it "
+                     "stands\n",
+                     name.path.c_str(), p.what.c_str(), static_cast<unsigned>(p.at));
+      } else {
+        report_.errf("Warning: %s: track %d: %s at byte 0x%X of the sequence; the track ends there\n",
+                     name.path.c_str(), p.track, p.what.c_str(), static_cast<unsigned>(p.at));
+      }
     }
     if (name.refused()) {
       report_.err(name.refusal);
       if (done.status == "ok") done.status = "failed: " + oneLine(name.refusal);
       continue;
     }
+    budget_.require(midi.fileBytes);
     std::unique_ptr<ByteSink> sink = files_.open(name.path);
     if (!sink) {
       fatal("Unable to write to MIDI file %s\n  %s\n", name.path.c_str(), files_.error().c_str());
     }
-    sink->write(midi.file.data(), midi.file.size());
+    writeMidi(midi, *sink);
     if (!sink->finish()) {
       fatal("Error while writing MIDI file %s: %s\n", name.path.c_str(), sink->error().c_str());
     }
     info.file = done.folder + "/" + name.name;
     ++files;
+    if (midi.info.standard && !midi.problems.empty()) ++damaged;
+  }
+  if (damaged > 0 && done.status == "ok") {
+    done.status = formatText("damaged: %d .mid files do not read as MIDI", damaged);
   }
 }
 
@@ -120,12 +133,13 @@ int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<Sequence
     wavFiles += d.outcome.wavFiles;
   }
   const size_t ok = done.size() - static_cast<size_t>(failed + unrecognized);
-  int musicFailed = 0, midiTotal = 0;
+  int musicFailed = 0, musicDamaged = 0, midiTotal = 0;
   for (size_t k = 0; k < music.size(); ++k) {
     report_.errf("  %s  .seq 0x%06X  %zu sequences  %d .mid files  %s\n", music[k].folder.c_str(),
                  static_cast<unsigned>(music[k].offset), sequences[k].sequences.size(), midiFiles[k],
                  music[k].status.c_str());
-    if (music[k].status != "ok") ++musicFailed;
+    if (music[k].status.rfind("failed", 0) == 0) ++musicFailed;
+    if (music[k].status.rfind("damaged", 0) == 0) ++musicDamaged;
     midiTotal += midiFiles[k];
   }
   if (withBankFiles) {
@@ -134,8 +148,10 @@ int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<Sequence
     report_.errf("; %d .wav files in all\n", wavFiles);
   }
   if (!music.empty() || !withBankFiles) {
-    report_.errf("%zu sequence banks: %zu ok, %d failed; %d .mid files in all\n", music.size(),
-                 music.size() - static_cast<size_t>(musicFailed), musicFailed, midiTotal);
+    report_.errf("%zu sequence banks: %zu ok, %d failed", music.size(),
+                 music.size() - static_cast<size_t>(musicFailed + musicDamaged), musicFailed);
+    if (musicDamaged > 0) report_.errf(", %d damaged", musicDamaged);
+    report_.errf("; %d .mid files in all\n", midiTotal);
   }
   failed += musicFailed;
 

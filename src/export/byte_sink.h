@@ -61,6 +61,12 @@ class OutputBudget {
     bytes_ += static_cast<int64_t>(n);
     if (bytes_ > maxBytes_) overBytes();
   }
+  // Refuses, as spendBytes() would, an output of `n` bytes that would pass
+  // the limit, before any of it is written.
+  void require(int64_t n) {
+    if (n > maxBytes_ - bytes_) overBytes();
+  }
+  int64_t bytesLeft() const { return maxBytes_ - bytes_; }
   void spendEntry() {
     if (++entries_ > maxEntries_) overEntries();
   }

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <stdexcept>
+#include <unordered_map>
 
 #include "bank/compact_sequence.h"
 #include "util/endian.h"
+#include "util/fatal.h"
 
 namespace zaft {
 
@@ -17,171 +20,330 @@ constexpr uint8_t kLoopEndController = 103;
 constexpr uint8_t kLoopCountController = 104;      // counts below 128
 constexpr uint8_t kLoopCountHighController = 105;  // count - 128
 constexpr uint32_t kDefaultTempo = 500000;         // 120 beats per minute
+constexpr uint64_t kMaxDelta = 0x0FFFFFFF;         // what four variable-length bytes hold
+constexpr int64_t kMidiHeaderBytes = 14;           // "MThd", 6, format, tracks, division
+constexpr int64_t kChunkHeaderBytes = 8;           // type and length
+// Bounds on what a track's conversion keeps in memory at once; a real song
+// stays far below both.
+constexpr size_t kMaxSounding = 65536;   // notes waiting for their note-off
+constexpr size_t kMaxOpenLoops = 65536;  // loop starts waiting for their end
+// Tempo changes the duration in seconds is worked out from; later ones
+// are left out of it.
+constexpr size_t kMaxTempoChanges = size_t{1} << 18;
+// A loop start's controllers 102 and 104 (or 105) and its marker are
+// written at one tick: 104 takes a delta of 0 and three bytes.
+constexpr int64_t kCountControllerBytes = 4;
 
-void putVarLen(std::vector<uint8_t>& out, uint64_t value) {
-  value = std::min<uint64_t>(value, 0x0FFFFFFF);  // what four bytes hold
-  uint8_t bytes[4];
-  int n = 0;
-  do {
-    bytes[n++] = static_cast<uint8_t>(value & 0x7F);
+int varLenSize(uint64_t value) {
+  value = std::min(value, kMaxDelta);
+  int n = 1;
+  while (value >= 0x80) {
     value >>= 7;
-  } while (value != 0);
-  while (n > 1) out.push_back(static_cast<uint8_t>(bytes[--n] | 0x80));
-  out.push_back(bytes[0]);
-}
-
-void putBE16(std::vector<uint8_t>& out, uint16_t v) {
-  out.push_back(static_cast<uint8_t>(v >> 8));
-  out.push_back(static_cast<uint8_t>(v));
-}
-
-void putBE32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int s = 24; s >= 0; s -= 8) out.push_back(static_cast<uint8_t>(v >> s));
-}
-
-// One event of a standard track, before the delta times: at most a
-// marker's bytes, held in place.
-struct TimedEvent {
-  static constexpr size_t kMaxBytes = 24;
-  TimedEvent(uint64_t at, int order, std::initializer_list<uint8_t> b) : tick(at), rank(order) {
-    for (uint8_t v : b) bytes[size++] = v;
+    ++n;
   }
-  uint64_t tick;
-  int rank;  // note-offs (0) before everything else (1) at a tick
-  uint8_t size = 0;
-  uint8_t bytes[kMaxBytes] = {};
+  return n;
+}
+
+// The tempo changes of a sequence, for its duration in seconds.
+class Tempi {
+ public:
+  void add(uint64_t tick, uint32_t tempo) {
+    if (changes_.size() < kMaxTempoChanges) changes_.emplace_back(tick, tempo);
+  }
+  double secondsAt(uint64_t ticks, uint32_t division) {
+    if (division == 0) return 0;
+    std::stable_sort(changes_.begin(), changes_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    double seconds = 0;
+    uint64_t at = 0;
+    uint32_t tempo = kDefaultTempo;
+    for (const auto& [tick, t] : changes_) {
+      if (tick >= ticks) break;
+      seconds += static_cast<double>(tick - at) * tempo / division / 1e6;
+      at = tick;
+      tempo = t;
+    }
+    return seconds + static_cast<double>(ticks - at) * tempo / division / 1e6;
+  }
+
+ private:
+  std::vector<std::pair<uint64_t, uint32_t>> changes_;
 };
 
-void marker(std::vector<TimedEvent>& out, uint64_t tick, const std::string& text) {
-  TimedEvent& e = out.emplace_back(tick, 1, std::initializer_list<uint8_t>{0xFF, 0x06,
-                                                                          static_cast<uint8_t>(text.size())});
-  for (char c : text) e.bytes[e.size++] = static_cast<uint8_t>(c);
-}
+// Counts the bytes of a track's events.
+class SizeOut {
+ public:
+  void put(uint64_t delta, const uint8_t*, size_t n) { bytes += varLenSize(delta) + static_cast<int64_t>(n); }
+  int64_t bytes = 0;
+};
 
-// Seconds at the tempo changes (tick, microseconds per quarter).
-double secondsAt(uint64_t ticks, uint32_t division, std::multimap<uint64_t, uint32_t> tempi) {
-  if (division == 0) return 0;
-  double seconds = 0;
-  uint64_t at = 0;
-  uint32_t tempo = kDefaultTempo;
-  for (const auto& [tick, t] : tempi) {
-    if (tick >= ticks) break;
-    seconds += static_cast<double>(tick - at) * tempo / division / 1e6;
-    at = tick;
-    tempo = t;
-  }
-  return seconds + static_cast<double>(ticks - at) * tempo / division / 1e6;
-}
-
-// One compact track as standard events; records what it holds in `info`.
-std::vector<TimedEvent> convertTrack(const CompactTrack& track, int index, SequenceInfo& info,
-                                     std::multimap<uint64_t, uint32_t>& tempi) {
-  const std::vector<SeqEvent>& events = track.events;
-  // The track's channel: that of its first channel event.
-  int channel = index & 0x0F;
-  for (const SeqEvent& e : events) {
-    if (e.kind == SeqEvent::Kind::Channel) {
-      channel = e.status & 0x0F;
-      break;
-    }
-  }
-  // Each loop end to its loop start: the one just before its jump target,
-  // else the innermost one still open.
-  std::vector<int> countOf(events.size(), -1), numberOf(events.size(), -1);
-  std::vector<size_t> open;
-  for (size_t i = 0; i < events.size(); ++i) {
-    if (events[i].kind == SeqEvent::Kind::LoopStart) open.push_back(i);
-    if (events[i].kind != SeqEvent::Kind::LoopEnd || open.empty()) continue;
-    size_t k = open.size() - 1;
-    for (size_t j = open.size(); j-- > 0;) {
-      if (events[open[j]].loopPosition == events[i].loopPosition) {
-        k = j;
-        break;
+// Writes a track's events to a sink, through a buffer.
+class SinkOut {
+ public:
+  explicit SinkOut(ByteSink& sink) : sink_(sink) {}
+  void put(uint64_t delta, const uint8_t* b, size_t n) {
+    if (used_ + 4 + n > kBuffer) flush();
+    uint8_t* p = buffer_ + used_;
+    if (delta >= 0x80) {
+      delta = std::min(delta, kMaxDelta);
+      for (int shift = 21; shift > 0; shift -= 7) {
+        if ((delta >> shift) != 0) *p++ = static_cast<uint8_t>(0x80 | (delta >> shift));
       }
     }
-    const size_t start = open[k];
-    countOf[start] = events[i].loopCount;
-    numberOf[i] = events[start].loopNumber;
-    info.loops.push_back({index, events[start].loopNumber, events[i].loopCount, events[start].tick,
-                          events[i].tick});
-    open.erase(open.begin() + static_cast<std::ptrdiff_t>(k));
+    *p++ = static_cast<uint8_t>(delta & 0x7F);
+    for (size_t k = 0; k < n; ++k) p[k] = b[k];
+    used_ = static_cast<size_t>(p - buffer_) + n;
   }
-  for (size_t start : open) {
-    info.loops.push_back({index, events[start].loopNumber, -1, events[start].tick, events[start].tick});
+  void flush() {
+    written += static_cast<int64_t>(used_);
+    if (used_ > 0) sink_.write(buffer_, used_);
+    used_ = 0;
+  }
+  int64_t written = 0;
+
+ private:
+  static constexpr size_t kBuffer = 16 << 10;
+  ByteSink& sink_;
+  uint8_t buffer_[kBuffer];
+  size_t used_ = 0;
+};
+
+// Pairs loop ends with loop starts in time linear in the loop events: the
+// open starts on a stack (innermost last) and, by the position just after
+// them, in lists (latest last). A start closed from inside the stack is
+// marked and dropped when it comes to the top, or when the marked ones are
+// as many as the open ones.
+class LoopPairs {
+ public:
+  struct Start {
+    uint64_t tick = 0;
+    int64_t position = 0;
+    uint32_t id = 0;  // the how-manieth loop start of the track
+    uint8_t number = 0;
+    bool closed = false;
+  };
+
+  // False when too many are open: that start stays without an end.
+  bool open(const SeqEvent& e, uint32_t id) {
+    if (stack_.size() - closedInside_ >= kMaxOpenLoops) return false;
+    byPosition_[e.loopPosition].push_back(stack_.size());
+    stack_.push_back({e.tick, e.loopPosition, id, e.loopNumber, false});
+    return true;
   }
 
+  // The start a loop end jumping to `target` closes; false when none is open.
+  bool close(int64_t target, Start& closed) {
+    if (stack_.empty()) return false;
+    size_t k = stack_.size() - 1;
+    const auto it = byPosition_.find(target);
+    if (it != byPosition_.end()) k = it->second.back();
+    std::vector<size_t>& same = it != byPosition_.end() ? it->second : byPosition_[stack_[k].position];
+    same.pop_back();  // k is the latest open start at its position
+    if (same.empty()) byPosition_.erase(stack_[k].position);
+    closed = stack_[k];
+    stack_[k].closed = true;
+    ++closedInside_;
+    while (!stack_.empty() && stack_.back().closed) {
+      stack_.pop_back();
+      --closedInside_;
+    }
+    if (closedInside_ > 64 && closedInside_ * 2 > stack_.size()) compact();
+    return true;
+  }
+
+  // The starts still open, outermost first.
+  std::vector<Start> stillOpen() const {
+    std::vector<Start> out;
+    for (const Start& s : stack_) {
+      if (!s.closed) out.push_back(s);
+    }
+    return out;
+  }
+
+ private:
+  void compact() {
+    std::erase_if(stack_, [](const Start& s) { return s.closed; });
+    closedInside_ = 0;
+    byPosition_.clear();
+    for (size_t k = 0; k < stack_.size(); ++k) byPosition_[stack_[k].position].push_back(k);
+  }
+
+  std::vector<Start> stack_;
+  size_t closedInside_ = 0;
+  std::unordered_map<int64_t, std::vector<size_t>> byPosition_;
+};
+
+// A note-off waiting for its tick; of equal ticks, the earlier note's first.
+struct NoteOff {
+  uint64_t tick;
+  uint64_t order;
+  uint8_t status;
+  uint8_t key;
+  bool operator>(const NoteOff& o) const { return tick != o.tick ? tick > o.tick : order > o.order; }
+};
+
+// What the first reading of a track gathers beside its size.
+struct Gather {
+  SequenceInfo* info = nullptr;
+  Tempi* tempi = nullptr;
+  int track = 0;
+  int firstChannel = -1;
+  uint32_t channels = 0;    // a bit per channel
+  uint64_t programs[2] = {0, 0};  // a bit per program
+  std::vector<int16_t> loopCounts;
+  std::vector<uint8_t> loopNumbers;
+  int64_t limit = INT64_MAX;  // stop reading once the track's bytes pass it
+  bool overLimit = false;
+};
+
+// One compact track as standard events in file order, through `out`. The
+// first reading (`gather` given) pairs the loops and counts each loop
+// start's count controller once it knows it has one; a later reading takes
+// the pairs from `plan`.
+template <class Out>
+CompactTrackReader convertTrack(const uint8_t* sequence, int64_t len, int64_t start, uint8_t channel,
+                                Out& out, Gather* gather, const MidiTrackPlan* plan) {
+  CompactTrackReader in(sequence, len, start);
   const uint8_t controller = static_cast<uint8_t>(0xB0 | channel);
-  std::vector<TimedEvent> out;
-  out.reserve(events.size() * 2 + 1);
-  uint64_t end = 0;
-  for (size_t i = 0; i < events.size(); ++i) {
-    const SeqEvent& e = events[i];
+  std::vector<NoteOff> sounding;  // a heap, the next note-off on top
+  uint64_t last = 0, order = 0, end = 0;
+  int64_t extra = 0;  // count controllers found for starts already written (first reading)
+  const auto write = [&](uint64_t tick, const uint8_t* b, size_t n) {
+    out.put(tick - last, b, n);
+    last = tick;
+  };
+  const auto at = [&](uint64_t tick) {
+    while (!sounding.empty() && sounding.front().tick <= tick) {
+      if (sounding.size() == 1) {
+        const uint8_t b[3] = {sounding[0].status, sounding[0].key, kNoteOffVelocity};
+        write(sounding[0].tick, b, 3);
+        sounding.clear();
+        break;
+      }
+      std::pop_heap(sounding.begin(), sounding.end(), std::greater<>());
+      const NoteOff& off = sounding.back();
+      const uint8_t b[3] = {off.status, off.key, kNoteOffVelocity};
+      write(off.tick, b, 3);
+      sounding.pop_back();
+    }
+  };
+  const auto event = [&](uint64_t tick, std::initializer_list<uint8_t> b) {
+    at(tick);
+    write(tick, b.begin(), b.size());
+  };
+  const auto marker = [&](uint64_t tick, const std::string& text) {
+    uint8_t b[32] = {0xFF, 0x06, static_cast<uint8_t>(text.size())};
+    std::memcpy(b + 3, text.data(), text.size());
+    at(tick);
+    write(tick, b, 3 + text.size());
+  };
+  LoopPairs loops;
+  uint32_t loopStarts = 0, loopEnds = 0;
+  SeqEvent e;
+  while (in.next(e)) {
     end = std::max(end, e.tick);
     switch (e.kind) {
       case SeqEvent::Kind::Channel: {
-        info.channels.insert(e.status & 0x0F);
-        if ((e.status & 0xF0) == 0xC0) info.programs.insert(e.data[0]);
-        if (e.dataBytes() == 2) {
-          out.emplace_back(e.tick, 1, std::initializer_list<uint8_t>{e.status, e.data[0], e.data[1]});
-        } else {
-          out.emplace_back(e.tick, 1, std::initializer_list<uint8_t>{e.status, e.data[0]});
+        const uint8_t type = e.status & 0xF0;
+        if (gather != nullptr) {
+          if (gather->firstChannel < 0) gather->firstChannel = e.status & 0x0F;
+          gather->channels |= 1u << (e.status & 0x0F);
+          if (type == 0xC0) gather->programs[e.data[0] >> 6] |= uint64_t{1} << (e.data[0] & 0x3F);
         }
-        if ((e.status & 0xF0) == 0x90) {
+        if (type == 0x90) {
+          at(e.tick);
+          if (sounding.size() >= kMaxSounding) {
+            in.stop("more than 65536 notes sound at once", e.at);
+            break;
+          }
+        }
+        if (e.dataBytes() == 2) {
+          event(e.tick, {e.status, e.data[0], e.data[1]});
+        } else {
+          event(e.tick, {e.status, e.data[0]});
+        }
+        if (type == 0x90) {
           const uint64_t off = e.tick + e.duration;
-          out.emplace_back(off, 0, std::initializer_list<uint8_t>{static_cast<uint8_t>(0x80 | (e.status & 0x0F)),
-                                                                  e.data[0], kNoteOffVelocity});
+          sounding.push_back({off, order++, static_cast<uint8_t>(0x80 | (e.status & 0x0F)), e.data[0]});
+          std::push_heap(sounding.begin(), sounding.end(), std::greater<>());
           end = std::max(end, off);
         }
         break;
       }
       case SeqEvent::Kind::Tempo:
-        tempi.emplace(e.tick, e.tempo);
-        out.emplace_back(e.tick, 1, std::initializer_list<uint8_t>{0xFF, 0x51, 0x03, static_cast<uint8_t>(e.tempo >> 16),
-                                                                   static_cast<uint8_t>(e.tempo >> 8),
-                                                                   static_cast<uint8_t>(e.tempo)});
+        if (gather != nullptr) gather->tempi->add(e.tick, e.tempo);
+        event(e.tick, {0xFF, 0x51, 0x03, static_cast<uint8_t>(e.tempo >> 16), static_cast<uint8_t>(e.tempo >> 8),
+                       static_cast<uint8_t>(e.tempo)});
         break;
-      case SeqEvent::Kind::LoopStart:
-        out.emplace_back(e.tick, 1, std::initializer_list<uint8_t>{controller, kLoopStartController,
-                                                                   static_cast<uint8_t>(e.loopNumber & 0x7F)});
-        if (countOf[i] >= 0) {
-          const int count = countOf[i];
-          out.emplace_back(e.tick, 1,
-                           std::initializer_list<uint8_t>{
-                               controller, count < 128 ? kLoopCountController : kLoopCountHighController,
-                               static_cast<uint8_t>(count < 128 ? count : count - 128)});
+      case SeqEvent::Kind::LoopStart: {
+        const uint32_t id = loopStarts++;
+        event(e.tick, {controller, kLoopStartController, static_cast<uint8_t>(e.loopNumber & 0x7F)});
+        if (gather != nullptr) {
+          gather->loopCounts.push_back(-1);
+          loops.open(e, id);
+        } else if (plan->loopCounts[id] >= 0) {
+          const int count = plan->loopCounts[id];
+          event(e.tick, {controller, count < 128 ? kLoopCountController : kLoopCountHighController,
+                         static_cast<uint8_t>(count < 128 ? count : count - 128)});
         }
-        marker(out, e.tick, "loop start");
+        marker(e.tick, "loop start");
         break;
-      case SeqEvent::Kind::LoopEnd:
-        out.emplace_back(e.tick, 1, std::initializer_list<uint8_t>{controller, kLoopEndController,
-                                                                   static_cast<uint8_t>(std::max(numberOf[i], 0) & 0x7F)});
-        marker(out, e.tick, e.loopCount == kLoopForEver ? std::string("loop end, for ever")
-                                                        : "loop end x " + std::to_string(e.loopCount));
+      }
+      case SeqEvent::Kind::LoopEnd: {
+        const uint32_t id = loopEnds++;
+        uint8_t number = 0;
+        if (gather != nullptr) {
+          LoopPairs::Start s;
+          if (loops.close(e.loopPosition, s)) {
+            number = s.number;
+            gather->loopCounts[s.id] = e.loopCount;
+            extra += kCountControllerBytes;
+            if (gather->info->loops.size() < kMaxListedLoops) {
+              gather->info->loops.push_back({gather->track, s.number, e.loopCount, s.tick, e.tick});
+            }
+          }
+          gather->loopNumbers.push_back(number);
+        } else {
+          number = plan->loopNumbers[id];
+        }
+        event(e.tick, {controller, kLoopEndController, static_cast<uint8_t>(number & 0x7F)});
+        marker(e.tick, e.loopCount == kLoopForEver ? std::string("loop end, for ever")
+                                                   : "loop end x " + std::to_string(e.loopCount));
         break;
+      }
       case SeqEvent::Kind::End:
         break;
     }
+    if constexpr (std::is_same_v<Out, SizeOut>) {
+      if (gather != nullptr && out.bytes + extra > gather->limit) {
+        gather->overLimit = true;
+        break;
+      }
+    }
   }
-  std::stable_sort(out.begin(), out.end(), [](const TimedEvent& a, const TimedEvent& b) {
-    return a.tick != b.tick ? a.tick < b.tick : a.rank < b.rank;
-  });
-  out.emplace_back(end, 1, std::initializer_list<uint8_t>{0xFF, 0x2F, 0x00});
-  info.durationTicks = std::max(info.durationTicks, end);
-  return out;
+  at(UINT64_MAX);
+  const uint8_t eot[3] = {0xFF, 0x2F, 0x00};
+  write(end, eot, 3);
+  if constexpr (std::is_same_v<Out, SizeOut>) out.bytes += extra;
+  if (gather != nullptr) {
+    for (int c = 0; c < 16; ++c) {
+      if ((gather->channels >> c & 1) != 0) gather->info->channels.insert(c);
+    }
+    for (int p = 0; p < 128; ++p) {
+      if ((gather->programs[p >> 6] >> (p & 0x3F) & 1) != 0) gather->info->programs.insert(p);
+    }
+    gather->info->durationTicks = std::max(gather->info->durationTicks, end);
+    for (const LoopPairs::Start& s : loops.stillOpen()) {
+      if (gather->info->loops.size() < kMaxListedLoops) {
+        gather->info->loops.push_back({gather->track, s.number, -1, s.tick, s.tick});
+      }
+    }
+  }
+  return in;
 }
 
-std::vector<uint8_t> trackChunk(const std::vector<TimedEvent>& events) {
-  std::vector<uint8_t> body;
-  uint64_t at = 0;
-  for (const TimedEvent& e : events) {
-    putVarLen(body, e.tick - at);
-    at = e.tick;
-    body.insert(body.end(), e.bytes, e.bytes + e.size);
-  }
-  std::vector<uint8_t> chunk = {'M', 'T', 'r', 'k'};
-  putBE32(chunk, static_cast<uint32_t>(body.size()));
-  chunk.insert(chunk.end(), body.begin(), body.end());
-  return chunk;
+void putBE32(uint8_t* out, uint32_t v) {
+  for (int k = 0; k < 4; ++k) out[k] = static_cast<uint8_t>(v >> (24 - 8 * k));
 }
 
 // Reading a standard file for its description, never past its bytes.
@@ -210,108 +372,211 @@ class StandardReader {
   int64_t len_;
 };
 
+// One track chunk's events, for the description.
+void describeStandardTrack(StandardReader in, int track, SequenceInfo& info, Tempi& tempi) {
+  uint64_t tick = 0;
+  uint8_t running = 0;
+  std::map<int, uint64_t> openLoops;  // number -> start tick
+  // The listed loops of this track still waiting for their loop end, by number.
+  std::map<int, std::vector<size_t>> waiting;
+  int lastNumber = 0;
+  while (in.has(1)) {
+    tick += in.varLen();
+    uint8_t status = in.byte();
+    if (status == 0xFF) {
+      const uint8_t type = in.byte();
+      const uint32_t n = in.varLen();
+      if (type == 0x51 && n == 3 && in.has(3)) {
+        tempi.add(tick, uint32_t{in.data_[in.pos_]} << 16 | uint32_t{in.data_[in.pos_ + 1]} << 8 |
+                            in.data_[in.pos_ + 2]);
+      }
+      in.pos_ += n;
+      running = 0;
+      continue;
+    }
+    if (status == 0xF0 || status == 0xF7) {
+      in.pos_ += in.varLen();
+      continue;
+    }
+    uint8_t first;
+    if (status < 0x80) {
+      if (running == 0) break;
+      first = status;
+      status = running;
+    } else {
+      running = status;
+      first = in.byte();
+    }
+    const uint8_t type = status & 0xF0;
+    const uint8_t second = type == 0xC0 || type == 0xD0 ? 0 : in.byte();
+    info.channels.insert(status & 0x0F);
+    if (type == 0xC0) info.programs.insert(first);
+    if (type != 0xB0) continue;
+    if (first == kLoopStartController) {
+      openLoops[second] = tick;
+      lastNumber = second;
+    }
+    if ((first == kLoopCountController || first == kLoopCountHighController) && info.loops.size() < kMaxListedLoops) {
+      waiting[lastNumber].push_back(info.loops.size());
+      info.loops.push_back({track, lastNumber, first == kLoopCountController ? second : second + 128,
+                            openLoops[lastNumber], openLoops[lastNumber]});
+    }
+    if (first == kLoopEndController) {
+      const auto it = waiting.find(second);
+      if (it == waiting.end()) continue;
+      for (size_t k : it->second) info.loops[k].endTick = tick;
+      waiting.erase(it);
+    }
+  }
+  info.durationTicks = std::max(info.durationTicks, tick);
+}
+
 }  // namespace
 
-MidiSequence compactToMidi(const uint8_t* sequence, int64_t len) {
+MidiSequence compactToMidi(const uint8_t* sequence, int64_t len, int64_t maxFileBytes) {
   MidiSequence out;
+  out.sequence = sequence;
+  out.length = len;
   out.info.length = len;
   if (len < kCompactHeaderBytes) {
     out.problems.push_back({0, 0, "the sequence is shorter than its header"});
+    out.fileBytes = kMidiHeaderBytes;
     return out;
   }
   const CompactHeader header = readCompactHeader(sequence);
   out.info.division = header.division;
-  std::multimap<uint64_t, uint32_t> tempi;
-  std::vector<std::vector<uint8_t>> chunks;
-  for (int t = 0; t < kCompactTracks; ++t) {
+  Tempi tempi;
+  std::vector<int> firstChannels;  // per track: its first channel event's channel, -1 when none
+  out.fileBytes = kMidiHeaderBytes;
+  for (int t = 0; t < kCompactTracks && !out.overLimit; ++t) {
     if (header.tracks[t] == 0) continue;
-    const CompactTrack track = readCompactTrack(sequence, len, header.tracks[t]);
-    if (!track.problem.empty()) out.problems.push_back({t, track.problemAt, track.problem});
-    chunks.push_back(trackChunk(convertTrack(track, t, out.info, tempi)));
+    MidiTrackPlan& plan = out.tracks.emplace_back();
+    firstChannels.push_back(-1);
+    plan.index = t;
+    plan.start = header.tracks[t];
+    plan.reading = out.tracks.size() - 1;
+    for (size_t k = 0; k + 1 < out.tracks.size(); ++k) {
+      if (out.tracks[k].start == plan.start) {
+        plan.reading = k;
+        break;
+      }
+    }
+    std::string problem;
+    int64_t problemAt = 0;
+    if (plan.reading + 1 == out.tracks.size()) {
+      Gather gather;
+      gather.info = &out.info;
+      gather.tempi = &tempi;
+      gather.track = t;
+      gather.limit = maxFileBytes - out.fileBytes - kChunkHeaderBytes;
+      SizeOut size;
+      const CompactTrackReader in = convertTrack(sequence, len, plan.start, 0, size, &gather, nullptr);
+      plan.bytes = size.bytes;
+      plan.channel = static_cast<uint8_t>(gather.firstChannel >= 0 ? gather.firstChannel : t);
+      firstChannels.back() = gather.firstChannel;
+      plan.loopCounts = std::move(gather.loopCounts);
+      plan.loopNumbers = std::move(gather.loopNumbers);
+      out.overLimit = gather.overLimit;
+      problem = in.problem();
+      problemAt = in.problemAt();
+    } else {
+      // The same bytes read the same: only the track's number differs.
+      const MidiTrackPlan& first = out.tracks[plan.reading];
+      plan.bytes = first.bytes;
+      plan.channel = firstChannels[plan.reading] >= 0 ? first.channel : static_cast<uint8_t>(t);
+      for (const SequenceProblem& p : out.problems) {
+        if (p.track == first.index) {
+          problem = p.what;
+          problemAt = p.at;
+        }
+      }
+      const size_t listed = out.info.loops.size();
+      for (size_t k = 0; k < listed && out.info.loops.size() < kMaxListedLoops; ++k) {
+        if (out.info.loops[k].track != first.index) continue;
+        SequenceLoop l = out.info.loops[k];
+        l.track = t;
+        out.info.loops.push_back(l);
+      }
+    }
+    if (!problem.empty()) out.problems.push_back({t, problemAt, problem});
+    out.fileBytes += kChunkHeaderBytes + plan.bytes;
+    if (out.fileBytes > maxFileBytes) out.overLimit = true;
   }
-  out.info.tracks = static_cast<int>(chunks.size());
-  out.info.durationSeconds = secondsAt(out.info.durationTicks, header.division, tempi);
-  std::vector<uint8_t>& file = out.file;
-  file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
-  putBE16(file, static_cast<uint16_t>(chunks.size()));
-  putBE16(file, static_cast<uint16_t>(std::min<uint32_t>(header.division, 0x7FFF)));
-  for (const std::vector<uint8_t>& c : chunks) file.insert(file.end(), c.begin(), c.end());
+  out.info.tracks = static_cast<int>(out.tracks.size());
+  out.info.durationSeconds = tempi.secondsAt(out.info.durationTicks, header.division);
   return out;
 }
 
 MidiSequence standardMidi(const uint8_t* sequence, int64_t len) {
   MidiSequence out;
-  out.file.assign(sequence, sequence + len);
+  out.sequence = sequence;
+  out.length = len;
+  out.fileBytes = len;
   SequenceInfo& info = out.info;
   info.standard = true;
   info.length = len;
-  if (len < 14) return out;
+  if (len < kMidiHeaderBytes) {
+    out.problems.push_back({-1, 0, "the header chunk is cut short"});
+    return out;
+  }
   info.division = loadBE16(sequence + 12);
-  std::multimap<uint64_t, uint32_t> tempi;
-  int64_t at = 8 + static_cast<int64_t>(loadBE32(sequence + 4));
+  const uint32_t headerBytes = loadBE32(sequence + 4);
+  const int declared = loadBE16(sequence + 10);
+  // The first thing that does not hold is the file's problem.
+  const auto problem = [&](int64_t at, std::string what) {
+    if (out.problems.empty()) out.problems.push_back({-1, at, std::move(what)});
+  };
+  if (headerBytes < 6) {
+    problem(4, formatText("the header chunk's length is %u, not 6", headerBytes));
+  } else if (headerBytes > len - kChunkHeaderBytes) {
+    problem(4, "the header chunk runs past the sequence's end");
+  }
+  Tempi tempi;
+  int64_t at = kChunkHeaderBytes + std::min<int64_t>(headerBytes, len);
   int track = 0;
-  while (at + 8 <= len) {
+  while (at + kChunkHeaderBytes <= len) {
     const int64_t size = loadBE32(sequence + at + 4);
-    const int64_t bodyEnd = std::min(len, at + 8 + size);
-    if (std::memcmp(sequence + at, "MTrk", 4) == 0) {
-      StandardReader in(sequence + at + 8, bodyEnd - at - 8);
-      uint64_t tick = 0;
-      uint8_t running = 0;
-      std::map<int, uint64_t> openLoops;  // number -> start tick
-      int lastNumber = 0;
-      while (in.has(1)) {
-        tick += in.varLen();
-        uint8_t status = in.byte();
-        if (status == 0xFF) {
-          const uint8_t type = in.byte();
-          const uint32_t n = in.varLen();
-          if (type == 0x51 && n == 3 && in.has(3)) {
-            tempi.emplace(tick, uint32_t{in.data_[in.pos_]} << 16 | uint32_t{in.data_[in.pos_ + 1]} << 8 |
-                                    in.data_[in.pos_ + 2]);
-          }
-          in.pos_ += n;
-          running = 0;
-          continue;
-        }
-        if (status == 0xF0 || status == 0xF7) {
-          in.pos_ += in.varLen();
-          continue;
-        }
-        uint8_t first;
-        if (status < 0x80) {
-          if (running == 0) break;
-          first = status;
-          status = running;
-        } else {
-          running = status;
-          first = in.byte();
-        }
-        const uint8_t type = status & 0xF0;
-        const uint8_t second = type == 0xC0 || type == 0xD0 ? 0 : in.byte();
-        info.channels.insert(status & 0x0F);
-        if (type == 0xC0) info.programs.insert(first);
-        if (type == 0xB0 && first == kLoopStartController) {
-          openLoops[second] = tick;
-          lastNumber = second;
-        }
-        if (type == 0xB0 && (first == kLoopCountController || first == kLoopCountHighController)) {
-          info.loops.push_back({track, lastNumber, first == kLoopCountController ? second : second + 128,
-                                openLoops[lastNumber], openLoops[lastNumber]});
-        }
-        if (type == 0xB0 && first == kLoopEndController) {
-          for (SequenceLoop& l : info.loops) {
-            if (l.track == track && l.number == second && l.endTick == l.startTick) l.endTick = tick;
-          }
-        }
-      }
-      info.durationTicks = std::max(info.durationTicks, tick);
+    const bool isTrack = std::memcmp(sequence + at, "MTrk", 4) == 0;
+    if (size > len - at - kChunkHeaderBytes) {
+      problem(at, isTrack ? formatText("track chunk %d runs past the sequence's end", track)
+                          : std::string("a chunk runs past the sequence's end"));
+    }
+    const int64_t bodyEnd = std::min(len, at + kChunkHeaderBytes + size);
+    if (isTrack) {
+      describeStandardTrack(StandardReader(sequence + at + kChunkHeaderBytes, bodyEnd - at - kChunkHeaderBytes),
+                            track, info, tempi);
       ++track;
     }
     at = bodyEnd;
   }
+  if (track < declared) problem(at, formatText("the header names %d tracks, the file holds %d", declared, track));
   info.tracks = track;
-  info.durationSeconds = (info.division & 0x8000) != 0 ? 0 : secondsAt(info.durationTicks, info.division, tempi);
+  info.durationSeconds = (info.division & 0x8000) != 0 ? 0 : tempi.secondsAt(info.durationTicks, info.division);
   return out;
+}
+
+void writeMidi(const MidiSequence& midi, ByteSink& sink) {
+  if (midi.info.standard) {
+    sink.write(midi.sequence, static_cast<size_t>(midi.length));
+    return;
+  }
+  uint8_t head[kMidiHeaderBytes] = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
+  head[10] = static_cast<uint8_t>(midi.tracks.size() >> 8);
+  head[11] = static_cast<uint8_t>(midi.tracks.size());
+  const uint32_t division = std::min<uint32_t>(midi.info.division, 0x7FFF);
+  head[12] = static_cast<uint8_t>(division >> 8);
+  head[13] = static_cast<uint8_t>(division);
+  sink.write(head, sizeof head);
+  for (const MidiTrackPlan& plan : midi.tracks) {
+    uint8_t chunk[kChunkHeaderBytes] = {'M', 'T', 'r', 'k'};
+    putBE32(chunk + 4, static_cast<uint32_t>(plan.bytes));
+    sink.write(chunk, sizeof chunk);
+    SinkOut out(sink);
+    convertTrack(midi.sequence, midi.length, plan.start, plan.channel, out, nullptr, &midi.tracks[plan.reading]);
+    out.flush();
+    // Both readings take the same course; a difference would be a broken file.
+    if (out.written != plan.bytes) throw std::logic_error("a MIDI track's size changed between its readings");
+  }
 }
 
 }  // namespace zaft

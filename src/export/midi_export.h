@@ -5,24 +5,31 @@
 // track per used compact track, in track order, nothing invented. Each
 // note-on with its duration becomes a note-on and a note-off (velocity 64)
 // `duration` ticks later (overlapping notes keep one note-off each; at equal
-// ticks note-offs come first); tempo and end-of-track get their length
-// bytes; no running status. Loops are written as the console's sequence
+// ticks the note-offs of earlier notes come first, and a note of duration 0
+// has its note-off right after its note-on); tempo and end-of-track get
+// their length bytes; no running status. Loops are written as the console's sequence
 // tools write them: at the loop start controller 102 with the loop number
 // and, at the same tick, 104 with the count (below 128) or 105 with count -
 // 128 (an endless loop, 255, is 105 = 127); at the loop end controller 103
 // with the number; all on the track's channel, with a Marker ("loop start",
 // "loop end x N", "loop end, for ever") for editors. Nothing is unrolled.
+// A loop end pairs with the latest open loop start just before its jump
+// target, else with the innermost open one; past 65,536 open loops a loop
+// start stays without an end.
 //
 // A track that cannot be read to its end (past the sequence's length, an
 // unknown meta event, a loop end jumping outside the track, a number longer
-// than 4 bytes, a back-reference before the track or into itself) ends
-// there, every note it started closed: the file stays valid.
+// than 4 bytes, a back-reference before the sequence or into itself, more
+// than 65,536 notes sounding at once) ends there, every note it started
+// closed: the file stays valid.
 #pragma once
 
 #include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "export/byte_sink.h"
 
 namespace zaft {
 
@@ -48,22 +55,54 @@ struct SequenceInfo {
 };
 
 struct SequenceProblem {
-  int track = 0;
+  int track = 0;  // -1: the file's structure
   int64_t at = 0;  // byte of the sequence
   std::string what;
 };
 
-struct MidiSequence {
-  std::vector<uint8_t> file;
-  SequenceInfo info;
-  std::vector<SequenceProblem> problems;
+// The most loops a sequence's description lists (its MIDI file keeps them
+// all): real songs have a few, a hostile one millions.
+constexpr size_t kMaxListedLoops = 1024;
+
+// One used compact track as it is written.
+struct MidiTrackPlan {
+  int index = 0;        // 0 to 15
+  int64_t start = 0;    // from the sequence's start
+  size_t reading = 0;   // the plan of the first track that starts there: its reading is this one's
+  uint8_t channel = 0;  // of its loop controllers
+  int64_t bytes = 0;    // of its chunk's body
+  // In the first reading of a start: per loop start, the count of the loop
+  // it starts (-1: no loop end found for it); per loop end, the number of
+  // the loop it ends.
+  std::vector<int16_t> loopCounts;
+  std::vector<uint8_t> loopNumbers;
 };
 
-// A compact sequence of `len` bytes as a Standard MIDI File.
-MidiSequence compactToMidi(const uint8_t* sequence, int64_t len);
+// A sequence as a MIDI file, read once for what it holds and what its file
+// will take; writeMidi() writes the file, reading the sequence again, so
+// memory stays small however much the file holds. The sequence's bytes must
+// outlive it.
+struct MidiSequence {
+  const uint8_t* sequence = nullptr;
+  int64_t length = 0;
+  SequenceInfo info;
+  std::vector<SequenceProblem> problems;
+  int64_t fileBytes = 0;    // the MIDI file's size
+  bool overLimit = false;   // the file would pass the limit given: reading stopped there
+  std::vector<MidiTrackPlan> tracks;  // a compact sequence's
+};
+
+// A compact sequence of `len` bytes as a Standard MIDI File, read no
+// further than a file of `maxFileBytes` takes.
+MidiSequence compactToMidi(const uint8_t* sequence, int64_t len, int64_t maxFileBytes = INT64_MAX);
 
 // A Standard MIDI File as it stands, and what it holds (read as far as it
-// reads: a damaged file is still copied whole).
+// reads). Its chunks are checked: a header chunk of 6 bytes or more, and
+// every chunk and every track the header names within the file; what does
+// not hold is a problem (track -1), and the file is still copied whole.
 MidiSequence standardMidi(const uint8_t* sequence, int64_t len);
+
+// The MIDI file, fileBytes bytes (a sequence over its limit is not written).
+void writeMidi(const MidiSequence& midi, ByteSink& sink);
 
 }  // namespace zaft

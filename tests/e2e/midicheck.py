@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Prints every event of MIDI files as mido reads them, one line each:
    FILE TRACK TICK EVENT  (absolute ticks; channel events with their channel)
-then 'order-ok' or 'order-bad' per track: whether note-offs come before
-note-ons at every tick. Usage: midicheck.py FILE..."""
+then 'order-ok' or 'order-bad' per track: whether every note-off ends a
+sounding note and, at each tick, comes before a note-on of its key unless it
+ends that very note (one of duration 0). Usage: midicheck.py FILE..."""
 import sys
 import mido
 
@@ -12,16 +13,20 @@ for path in sys.argv[1:]:
     for t, track in enumerate(mid.tracks):
         tick = 0
         ok = True
-        last_tick, seen_on = -1, False
+        sounding = {}  # (channel, key) -> start ticks, oldest first
         for msg in track:
             tick += msg.time
-            if tick != last_tick:
-                last_tick, seen_on = tick, False
             off = msg.type == "note_off" or (msg.type == "note_on" and msg.velocity == 0)
             if msg.type == "note_on" and msg.velocity > 0:
-                seen_on = True
-            elif off and seen_on:
-                ok = False
+                sounding.setdefault((msg.channel, msg.note), []).append(tick)
+            elif off:
+                starts = sounding.get((msg.channel, msg.note), [])
+                # An older note of the key still sounds while one began at
+                # this tick: the note-off came after the new note-on.
+                if not starts or (starts[0] < tick and starts[-1] == tick):
+                    ok = False
+                if starts:
+                    starts.pop(0)
             if msg.type == "note_on":
                 text = f"note_on {msg.channel} {msg.note} {msg.velocity}"
             elif msg.type == "note_off":

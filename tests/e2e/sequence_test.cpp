@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <sstream>
@@ -67,6 +68,11 @@ test::CompactSong song() {
   lead.push_back(loopEnd(1600, 3, 200));  // a count past 127
   lead.push_back(loopEnd(1700, 2, 0xFF));  // for ever
   lead.push_back(tempo(1700, 600000));
+  // A note of duration 0 between a note of its key that ends at its tick
+  // and one that starts there.
+  lead.push_back(note(1776, 0, 70, 90, 24));
+  lead.push_back(note(1800, 0, 70, 91, 0));
+  lead.push_back(note(1800, 0, 70, 92, 24));
   test::SongTrack drums;
   for (uint32_t k = 0; k < 16; ++k) drums.push_back(note(48 * k, 9, k % 2 == 0 ? 36 : 38, 120, 24));
   drums.push_back(channelEvent(900, 0xD9, 40));
@@ -176,7 +182,7 @@ MidoReading readWithMido(const std::string& python, const std::string& file) {
 
 // A format-0 file of one note, as a game might keep beside its compact ones.
 const std::vector<uint8_t> kStandard = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96,
-                                        'M', 'T', 'r', 'k', 0, 0, 0, 13, 0, 0x90, 60, 100,
+                                        'M', 'T', 'r', 'k', 0, 0, 0, 12, 0, 0x90, 60, 100,
                                         96, 0x80, 60, 64, 0, 0xFF, 0x2F, 0};
 
 class Sequences : public ::testing::Test {
@@ -242,7 +248,8 @@ namespace {
 
 // Damaged sequences: each warns with the sequence and the byte, is still a
 // valid MIDI file holding what came before (every note closed), and the run
-// goes on with the others.
+// goes on with the others. A standard file that does not read is written as
+// it stands.
 TEST(DamagedSequences, WarnWriteWhatCameBeforeAndGoOn) {
   const auto track = [](const std::vector<uint8_t>& bytes) {
     std::vector<uint8_t> s;
@@ -256,6 +263,9 @@ TEST(DamagedSequences, WarnWriteWhatCameBeforeAndGoOn) {
       track({0x00, 0x90, 60, 100, 0x30, 0x00, 0xFF, 0x2D, 1, 1, 0, 1, 0, 0}),  // jumps outside
       track({0x00, 0x90, 60, 100, 0x30, 0xFF, 0xFF, 0xFF, 0xFF, 0x01}),      // 5-byte number
       track({0x00, 0x90, 60, 100, 0x30, 0xFE, 0x00, 0x01, 0x08}),            // into itself
+      // A standard file whose track chunk claims a byte more than it has.
+      {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 48, 'M', 'T', 'r', 'k', 0, 0, 0, 13, 0, 0x90, 60,
+       100, 0x30, 0x80, 60, 0x40, 0, 0xFF, 0x2F, 0},
   };
   test::RomBuilder rom(0x10000);
   rom.put(0x2000, test::sequenceBank(sequences));
@@ -274,9 +284,16 @@ TEST(DamagedSequences, WarnWriteWhatCameBeforeAndGoOn) {
       "0x49 of the sequence; the track ends there\n",
       "Warning: SEQ_002000/004.mid: track 0: a back-reference points into itself at byte 0x49 of the "
       "sequence; the track ends there\n",
+      "Warning: SEQ_002000/005.mid: not a readable MIDI file: track chunk 0 runs past the sequence's "
+      "end at byte 0xE of the sequence; written as it stands\n",
   };
   for (const char* w : warnings) EXPECT_NE(r.err.find(w), std::string::npos) << w << r.err;
-  EXPECT_NE(r.err.find("  SEQ_002000  .seq 0x002000  5 sequences  5 .mid files  ok\n"), std::string::npos);
+  // The damaged standard file is written as it stands, and the summary says so.
+  EXPECT_NE(r.err.find("  SEQ_002000  .seq 0x002000  6 sequences  6 .mid files  damaged: 1 .mid files do not "
+                       "read as MIDI\n1 sequence banks: 0 ok, 0 failed, 1 damaged; 6 .mid files in all\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(test::readFileBytes(dir.file("SEQ_002000/005.mid")), sequences[5]);
   // Each file: the one note with its note-off, then the end of its track.
   const std::vector<uint8_t> expected = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 1, 0, 48,
                                          'M', 'T', 'r', 'k', 0, 0, 0, 12, 0, 0x90, 60, 100,
@@ -284,6 +301,54 @@ TEST(DamagedSequences, WarnWriteWhatCameBeforeAndGoOn) {
   for (int k = 0; k < 5; ++k) {
     EXPECT_EQ(test::readFileBytes(dir.file("SEQ_002000/00" + std::to_string(k) + ".mid")), expected) << k;
   }
+}
+
+}  // namespace
+}  // namespace zaft
+
+namespace zaft {
+namespace {
+
+// 1024 entries sharing one sequence of back-references, its 16 tracks all
+// the same bytes: each file would be over 512 MiB. The output limit refuses
+// the first before writing any of it, at once and in little memory.
+TEST(HostileSequences, AFileOverTheOutputLimitIsRefusedBeforeItIsWritten) {
+  std::vector<uint8_t> block = {0x01, 0x90, 60, 100, 0x01};
+  for (int k = 0; k < 62; ++k) block.insert(block.end(), {0x01, 60, 100, 0x01});
+  std::vector<uint8_t> seq;
+  for (int t = 0; t < 16; ++t) seq.insert(seq.end(), {0, 0, 0, 0x44});
+  seq.insert(seq.end(), {0, 0, 0, 96});
+  size_t from = 0;
+  while (seq.size() < (288 << 10)) {
+    const size_t distance = seq.size() - from;
+    if (from == 0 || distance > 0xF000) {
+      from = seq.size();
+      seq.insert(seq.end(), block.begin(), block.end());
+    } else {
+      seq.insert(seq.end(), {0xFE, static_cast<uint8_t>(distance >> 8), static_cast<uint8_t>(distance),
+                             static_cast<uint8_t>(block.size())});
+    }
+  }
+  seq.insert(seq.end(), {0x00, 0xFF, 0x2F});
+  std::vector<uint8_t> bank = {'S', '1', 0x04, 0x00};
+  const uint32_t at = 4 + 8 * 1024, len = static_cast<uint32_t>(seq.size());
+  for (int k = 0; k < 1024; ++k) {
+    for (uint32_t v : {at, len}) {
+      for (int shift = 24; shift >= 0; shift -= 8) bank.push_back(static_cast<uint8_t>(v >> shift));
+    }
+  }
+  bank.insert(bank.end(), seq.begin(), seq.end());
+  test::RomBuilder rom(1 << 20);
+  rom.put(0x1000, bank);
+  test::TempDir dir;
+  test::writeFile(dir.file("rom.z64"), rom.bytes());
+  const test::RunResult r = test::runBinary({"/q", "/m", "rom.z64"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("  SEQ_001000  .seq 0x001000  1024 sequences  0 .mid files  failed: Output limit reached: a "
+                       "run may write at most 512 MiB for a ROM of 1 MiB"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(std::filesystem::is_empty(dir.file("SEQ_001000")));
 }
 
 }  // namespace

@@ -75,9 +75,10 @@ std::vector<Piece> pieces(const SongTrack& track, uint32_t endTick) {
 
 class TrackWriter {
  public:
-  TrackWriter(std::vector<uint8_t>& out, bool references) : out_(out), references_(references) {
-    start_ = out.size();
-  }
+  // Matches are looked for from `from` on; `blocked` marks the stored
+  // bytes no reference may copy, kept across the tracks.
+  TrackWriter(std::vector<uint8_t>& out, bool references, size_t from, std::vector<bool>& blocked)
+      : out_(out), references_(references), start_(from), trackStart_(out.size()), blocked_(blocked) {}
 
   void plain(const std::vector<uint8_t>& bytes) {
     for (size_t i = 0; i < bytes.size();) {
@@ -89,6 +90,7 @@ class TrackWriter {
                                  static_cast<uint8_t>(distance), static_cast<uint8_t>(length)});
         mark(4);
         ++count_;
+        if (from < trackStart_) ++earlier_;
         i += length;
         continue;
       }
@@ -116,6 +118,7 @@ class TrackWriter {
   }
 
   int references() const { return count_; }
+  int intoEarlierTracks() const { return earlier_; }
 
  private:
   void emitEscaped(uint8_t b, bool fixed = false) {
@@ -149,10 +152,12 @@ class TrackWriter {
 
   std::vector<uint8_t>& out_;
   bool references_;
-  size_t start_ = 0;
-  std::vector<bool> blocked_;
+  size_t start_;
+  size_t trackStart_;
+  std::vector<bool>& blocked_;
   std::map<uint8_t, size_t> after_;
   int count_ = 0;
+  int earlier_ = 0;
 };
 
 }  // namespace
@@ -162,11 +167,12 @@ CompactBytes compactSequence(const CompactSong& song) {
   std::vector<uint8_t>& out = result.bytes;
   out.assign(0x44, 0);
   for (int s = 24, k = 0; s >= 0; s -= 8, ++k) out[0x40 + static_cast<size_t>(k)] = static_cast<uint8_t>(song.division >> s);
+  std::vector<bool> blocked(out.size(), true);  // the header
   for (size_t t = 0; t < song.tracks.size() && t < 16; ++t) {
     if (song.tracks[t].empty()) continue;
     const uint32_t at = static_cast<uint32_t>(out.size());
     for (int s = 24, k = 0; s >= 0; s -= 8, ++k) out[4 * t + static_cast<size_t>(k)] = static_cast<uint8_t>(at >> s);
-    TrackWriter w(out, song.backReferences);
+    TrackWriter w(out, song.backReferences, song.acrossTracks ? 0 : at, blocked);
     for (const Piece& p : pieces(song.tracks[t], song.endTick)) {
       if (!p.loopEvent) {
         w.plain(p.bytes);
@@ -177,6 +183,7 @@ CompactBytes compactSequence(const CompactSong& song) {
       }
     }
     result.backReferences += w.references();
+    result.intoEarlierTracks += w.intoEarlierTracks();
   }
   return result;
 }

@@ -3,7 +3,8 @@
 // note-ons and no note-offs, running status, tempo and loop events without
 // length bytes, and back-references wherever six bytes or more of a track
 // repeat (never across an FE byte or a loop event, whose positions the loop
-// ends count on).
+// ends count on); with `acrossTracks`, into earlier tracks' bytes too, as the
+// console's own sequence compressor writes them.
 #pragma once
 
 #include <cstdint>
@@ -30,11 +31,13 @@ struct CompactSong {
   uint32_t division = 96;
   uint32_t endTick = 0;     // the end-of-track events' tick (0: the last event's)
   bool backReferences = true;
+  bool acrossTracks = false;
 };
 
 struct CompactBytes {
   std::vector<uint8_t> bytes;
   int backReferences = 0;  // how many the tracks hold
+  int intoEarlierTracks = 0;  // of those, how many copy bytes of an earlier track
 };
 
 CompactBytes compactSequence(const CompactSong& song);
