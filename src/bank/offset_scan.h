@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "rom/rom_image.h"
@@ -12,10 +13,10 @@
 namespace zaft {
 
 // One control-block candidate of the scan, with the sample block found for
-// it (tblOffset -1 when none was).
+// it, when one was.
 struct ScanCandidate {
   int32_t ctlOffset = 0;
-  int32_t tblOffset = -1;
+  std::optional<int32_t> tblOffset;
 };
 
 struct ScanResult {

@@ -60,7 +60,7 @@ Scan runScan(std::vector<uint8_t> bytes, bool verbose = true, bool detect = fals
   const ScanResult result = scanForBankFiles(rom, report);
   EXPECT_FALSE(result.stoppedByKey);
   Scan scan{{}, report.outText(), report.errText()};
-  for (const ScanCandidate& c : result.candidates) scan.candidates.emplace_back(c.ctlOffset, c.tblOffset);
+  for (const ScanCandidate& c : result.candidates) scan.candidates.emplace_back(c.ctlOffset, c.tblOffset.value_or(-1));
   return scan;
 }
 

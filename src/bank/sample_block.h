@@ -42,6 +42,17 @@
 
 namespace zaft {
 
+// Where an offset came from: given on the command line, guessed by the
+// offset scan, or found by the sample-block search.
+enum class OffsetSource { None, Given, Scanned, Searched };
+
+// A sample table block in use: an offset like any other, 0 included. "No
+// sample block" is an empty std::optional<SampleBlock>.
+struct SampleBlock {
+  int32_t offset = 0;
+  OffsetSource source = OffsetSource::Given;
+};
+
 // What validation needs of one wave table of a walked bank.
 struct WaveProbe {
   int32_t base = 0;

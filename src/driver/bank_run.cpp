@@ -72,26 +72,24 @@ void Run::reportGuess(BankJob& job, const SampleBlockCheck& found) {
 // scan's guess, or none) does not fit the bank, search the ROM for the one
 // that fits best. Nothing found: no WAV files for this bank file.
 void Run::searchWhenGuessFails(BankJob& job) {
-  if (job.tblSource == OffsetSource::Given) return;
+  if (job.tbl && job.tbl->source == OffsetSource::Given) return;
   NullReporter quiet;
   const BankFile walked = walkBankFile(rom_, job.ctlOffset, limits(false), quiet);
   const std::vector<WaveProbe> waves = probesOf(walked);
-  const bool haveGuess = job.tblSource == OffsetSource::Scanned;
-  if (haveGuess && validateSampleBlock(rom_, waves, job.tblOffset).passes()) return;
+  const bool haveGuess = job.tbl.has_value();
+  if (haveGuess && validateSampleBlock(rom_, waves, job.tbl->offset).passes()) return;
   if (haveGuess) {
     report_.errf("The .tbl offset 0x%06X does not fit the bank file at 0x%06X; searching\n",
-                 static_cast<unsigned>(job.tblOffset), static_cast<unsigned>(job.ctlOffset));
+                 static_cast<unsigned>(job.tbl->offset), static_cast<unsigned>(job.ctlOffset));
   }
   const std::optional<SampleBlockCheck> found =
       searchSampleBlock(rom_, waves, controlExtentOf(walked));
   if (found) {
-    job.tblOffset = static_cast<int32_t>(found->offset);
-    job.samples = true;
-    job.tblSource = OffsetSource::Searched;
+    job.tbl = SampleBlock{static_cast<int32_t>(found->offset), OffsetSource::Searched};
     report_.errf(
         "Found .tbl offset 0x%06X for the bank file at 0x%06X (%s of its ADPCM frames "
         "plausible)\n",
-        static_cast<unsigned>(job.tblOffset), static_cast<unsigned>(job.ctlOffset),
+        static_cast<unsigned>(job.tbl->offset), static_cast<unsigned>(job.ctlOffset),
         shareText(*found).c_str());
     if (found->alike > 1) reportGuess(job, *found);
     if (!found->searchedAll) {
@@ -100,9 +98,7 @@ void Run::searchWhenGuessFails(BankJob& job) {
           "likeliest in full and took the best of them\n");
     }
   } else {
-    job.tblOffset = 0;
-    job.samples = false;
-    job.tblSource = OffsetSource::None;
+    job.tbl.reset();
     report_.errf("No sample block fits the bank file at 0x%06X; no .wav files for it\n",
                  static_cast<unsigned>(job.ctlOffset));
   }
@@ -110,25 +106,25 @@ void Run::searchWhenGuessFails(BankJob& job) {
 
 // Whether WAV files will be written, and the settings line.
 void Run::reportSettings(const BankJob& job) {
-  if (!job.samples) {
+  if (!job.tbl) {
     report_.err("\n.tbl file offset not specified. .wav files won't be created.\n");
   }
   report_.errf("\nRipping from .ctl offset 0x%06X", static_cast<unsigned>(job.ctlOffset));
-  if (job.samples) report_.errf(", .tbl offset 0x%06X", static_cast<unsigned>(job.tblOffset));
+  if (job.tbl) report_.errf(", .tbl offset 0x%06X", static_cast<unsigned>(job.tbl->offset));
   report_.err("\n");
 }
 
 // After the walk: does the sample block in use fit the bank? A warning only.
 // The frames the WAV files' decoding judged are not read again.
 void Run::validateAfterWalk(const BankJob& job, const BankFile& bank, const WavResult& wavs) {
-  if (!job.samples) return;
+  if (!job.tbl) return;
   const SampleBlockCheck check =
-      validateSampleBlock(rom_, probesOf(bank), job.tblOffset, wavs.frames);
+      validateSampleBlock(rom_, probesOf(bank), job.tbl->offset, wavs.frames);
   if (check.passes()) return;
   report_.errf(
       "Warning: the .tbl offset 0x%06X does not fit this bank: %s of its ADPCM frames "
       "are plausible%s\n",
-      static_cast<unsigned>(job.tblOffset), shareText(check).c_str(),
+      static_cast<unsigned>(job.tbl->offset), shareText(check).c_str(),
       check.allInside ? "" : ", and some wave lies outside the ROM");
 }
 
@@ -163,8 +159,7 @@ std::string Run::writeJson(const BankFile& bank, const BankJob& job, const WavRe
     report_.err(failure);
     return failure;
   }
-  const BankBlocks blocks{job.ctlOffset, job.ctlSource, job.samples, job.tblOffset,
-                          job.tblSource};
+  const BankBlocks blocks{job.ctlOffset, job.ctlSource, job.tbl};
   {
     JsonWriter json(*sink);
     writeJsonDocument(bank, jsonRunInfo(rom_), blocks, wavs, json);
@@ -180,7 +175,7 @@ std::string Run::writeJson(const BankFile& bank, const BankJob& job, const WavRe
 
 std::string Run::writeSoundFont(const BankFile& bank, const BankJob& job,
                                 const PlannedFile& file) {
-  if (!job.samples) {
+  if (!job.tbl) {
     // Not a failure: the bank file has no samples to play, as it has no WAV files.
     report_.errf("No soundfont for the bank file at 0x%06X: no .tbl offset given or found\n",
                  static_cast<unsigned>(job.ctlOffset));
@@ -198,7 +193,7 @@ std::string Run::writeSoundFont(const BankFile& bank, const BankJob& job,
                                rom_.path().c_str());
     options.rateRatio = s_.rateRatio;
     if (const std::string why =
-            zaft::writeSoundFont(rom_, bank, job.tblOffset, options, *sink, report_);
+            zaft::writeSoundFont(rom_, bank, job.tbl->offset, options, *sink, report_);
         !why.empty()) {
       failure = formatText("Soundfont file %s not written: %s\n", file.path.c_str(), why.c_str());
     } else if (!sink->finish()) {
@@ -214,11 +209,11 @@ std::string Run::writeSoundFont(const BankFile& bank, const BankJob& job,
 // ended the walk (after the waves finished before it), the header and the
 // JSON document after a successful walk, the count.
 void Run::rip(const BankJob& job, BankOutcome& outcome) {
-  const BankFile bank = walkBankFile(rom_, job.ctlOffset, limits(job.samples), report_);
+  const BankFile bank = walkBankFile(rom_, job.ctlOffset, limits(job.tbl.has_value()), report_);
   outcome.records = bank.counters.structCount - 1;
   if (!bank.recognized) return;
   outcome.recognized = true;
-  const BankOutputs outputs = plan_.planBankFile(job.folder, bank, job.samples, s_.headerName,
+  const BankOutputs outputs = plan_.planBankFile(job.folder, bank, job.tbl.has_value(), s_.headerName,
                                                 s_.jsonName, s_.soundfontName);
   // A name this bank file claimed but did not write is free for later ones.
   struct Unclaim {
@@ -233,7 +228,7 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
     }
   } unclaim{plan_, outputs};
   WavResult wavs;
-  if (job.samples) {
+  if (job.tbl) {
     WavOptions options;
     options.samplerChunk = s_.samplerChunk;
     options.threads = s_.threads;
@@ -242,7 +237,7 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
       const WavResult& wavs;
       ~Count() { outcome.wavFiles = wavs.files; }
     } count{outcome, wavs};
-    exportWaves(rom_, bank, job.tblOffset, outputs.waves, options, files_, report_, wavs);
+    exportWaves(rom_, bank, job.tbl->offset, outputs.waves, options, files_, report_, wavs);
   }
   if (bank.stopped()) throw FatalError(bank.stop);
   outcome.failure = wavs.failure;

@@ -25,9 +25,7 @@ namespace zaft {
 struct BankJob {
   int32_t ctlOffset = 0;
   OffsetSource ctlSource = OffsetSource::None;
-  bool samples = false;  // WAV files are written, from tblOffset
-  int32_t tblOffset = 0;
-  OffsetSource tblSource = OffsetSource::None;
+  std::optional<SampleBlock> tbl;  // none: no WAV files, no soundfont
   // Offsets the search found equally good for the sample block, when more
   // than one: the nearest to the control block was taken, a guess.
   int64_t tblGuessedAmong = 0;

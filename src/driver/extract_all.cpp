@@ -122,8 +122,8 @@ int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<Sequence
   int failed = 0, unrecognized = 0, wavFiles = 0;
   report_.err("\nSummary:\n");
   for (const Done& d : done) {
-    const std::string tbl = d.job.samples
-                                ? formatText(".tbl 0x%06X", static_cast<unsigned>(d.job.tblOffset))
+    const std::string tbl = d.job.tbl
+                                ? formatText(".tbl 0x%06X", static_cast<unsigned>(d.job.tbl->offset))
                                 : std::string("no .tbl (header only)");
     report_.errf("  CTL_%06X  .ctl 0x%06X  %s  %d records  %d .wav files  %s\n",
                  static_cast<unsigned>(d.job.ctlOffset), static_cast<unsigned>(d.job.ctlOffset),
@@ -161,7 +161,7 @@ int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<Sequence
     for (const Done& d : done) {
       JsonIndexEntry e;
       e.ctlOffset = d.job.ctlOffset;
-      e.tblOffset = d.job.samples ? d.job.tblOffset : -1;
+      if (d.job.tbl) e.tblOffset = d.job.tbl->offset;
       e.folder = d.folder;
       e.document = d.outcome.jsonWritten ? d.folder + "/" + s_.jsonName : std::string();
       e.status = d.status;

@@ -163,8 +163,10 @@ Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
   Settings s;
   const int last = static_cast<int>(args.size()) - 1;
   s.romPath = args[static_cast<size_t>(last)];
-  s.tblGiven = optionInt(args, "t", s.tblOffset) != 0;
-  if (s.tblGiven) refuseNegativeOffset(args, "t", s.tblOffset);
+  if (int32_t tbl = 0; optionInt(args, "t", tbl) != 0) {
+    refuseNegativeOffset(args, "t", tbl);
+    s.tbl = SampleBlock{tbl, OffsetSource::Given};
+  }
   s.verbose = findOption(args, "q") == 0;
 
   std::string text;

@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "bank/sample_block.h"
 #include "util/reporter.h"
 
 namespace zaft {
@@ -24,8 +26,7 @@ struct Settings {
   bool ctlGiven = false;
   int32_t ctlOffset = 0;
   // /t: present with an acceptable value.
-  bool tblGiven = false;
-  int32_t tblOffset = 0;
+  std::optional<SampleBlock> tbl;  // /t
   bool verbose = true;                     // /q clears it
   int32_t fieldWidth = 10;                 // /f
   std::string nameTemplate = "%t%2i%2s";   // /n, at most 31 characters

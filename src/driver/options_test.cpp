@@ -107,7 +107,7 @@ TEST(Options, Defaults) {
   CollectingReporter report;
   const Settings s = parseOptions(argsOf({"rom.z64"}), report);
   EXPECT_EQ(s.romPath, "rom.z64");
-  EXPECT_FALSE(s.ctlGiven || s.tblGiven || s.extractAll || s.samplerChunk || s.searchSampleBlock);
+  EXPECT_FALSE(s.ctlGiven || s.tbl.has_value() || s.extractAll || s.samplerChunk || s.searchSampleBlock);
   EXPECT_TRUE(s.verbose);
   EXPECT_EQ(s.fieldWidth, 10);
   EXPECT_EQ(s.nameTemplate, "%t%2i%2s");
@@ -126,7 +126,7 @@ std::string describe(const Settings& s) {
     if (differs) text += " " + item;
   };
   add(s.ctlGiven || s.ctlOffset != 0, formatText("c=%d:%d", s.ctlGiven, s.ctlOffset));
-  add(s.tblGiven || s.tblOffset != 0, formatText("t=%d:%d", s.tblGiven, s.tblOffset));
+  add(s.tbl.has_value(), s.tbl ? formatText("t=1:%d", s.tbl->offset) : "");
   add(!s.verbose, "q");
   add(s.fieldWidth != d.fieldWidth, formatText("f=%d", s.fieldWidth));
   add(s.nameTemplate != d.nameTemplate, "n=" + s.nameTemplate);

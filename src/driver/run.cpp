@@ -78,9 +78,9 @@ int runSequence(const std::vector<std::string>& args, FILE* out, Reporter& repor
           static_cast<unsigned>(s.ctlOffset), s.romPath.c_str(),
           static_cast<long long>(rom->size()));
   }
-  if (s.tblGiven && s.tblOffset >= rom->size()) {
+  if (s.tbl && s.tbl->offset >= rom->size()) {
     fatal("The .tbl offset 0x%06X lies past the end of the ROM file %s (%lld bytes)\n",
-          static_cast<unsigned>(s.tblOffset), s.romPath.c_str(),
+          static_cast<unsigned>(s.tbl->offset), s.romPath.c_str(),
           static_cast<long long>(rom->size()));
   }
   OutputBudget budget = s.unlimitedOutput ? OutputBudget() : OutputBudget::forRom(rom->size());
@@ -88,7 +88,7 @@ int runSequence(const std::vector<std::string>& args, FILE* out, Reporter& repor
   BankJob job;
   job.ctlOffset = s.ctlOffset;
   job.ctlSource = s.ctlGiven ? OffsetSource::Given : OffsetSource::Scanned;
-  job.tblOffset = s.tblOffset;
+  job.tbl = s.tbl;
   // /m alone: the music only.
   const bool bankFiles = !s.extractSequences || s.extractAll;
   std::vector<ScanCandidate> candidates;
@@ -96,12 +96,13 @@ int runSequence(const std::vector<std::string>& args, FILE* out, Reporter& repor
   if (!s.ctlGiven && bankFiles) {
     candidates = scanForBankFiles(*rom, report).candidates;
     // The first candidate other than 0 is kept; so is the first sample block
-    // found for any candidate, unless /t gave one (a block found at 0 stands
-    // until a later one replaces it).
+    // other than 0 found for any candidate, unless /t gave one.
     bool atZero = false;
     for (const ScanCandidate& c : candidates) {
       if (job.ctlOffset == 0) job.ctlOffset = c.ctlOffset;
-      if (!s.tblGiven && job.tblOffset == 0 && c.tblOffset >= 0) job.tblOffset = c.tblOffset;
+      if (!job.tbl && c.tblOffset.value_or(0) > 0) {
+        job.tbl = SampleBlock{*c.tblOffset, OffsetSource::Scanned};
+      }
       atZero = atZero || c.ctlOffset == 0;
     }
     // A raw .ctl dump starts with its bank file: /x rips it, a single run
@@ -119,9 +120,6 @@ int runSequence(const std::vector<std::string>& args, FILE* out, Reporter& repor
       fatal("No sequence bank found in %s\n", s.romPath.c_str());
     }
   }
-  job.tblSource = s.tblGiven ? OffsetSource::Given
-                             : (job.tblOffset != 0 ? OffsetSource::Scanned : OffsetSource::None);
-  job.samples = s.tblGiven || job.tblOffset != 0;
   job.folder = s.outputDir;
   // Made only once the offsets are settled: a run refused before writes nothing.
   if (!s.outputDir.empty()) makeFolder(s.outputDir, budget);
@@ -131,20 +129,13 @@ int runSequence(const std::vector<std::string>& args, FILE* out, Reporter& repor
   if (!bankFiles) return run.extractAll({}, sequences, false);
 
   std::vector<BankJob> jobs;
-  if (s.ctlGiven) candidates = {{s.ctlOffset, -1}};
+  if (s.ctlGiven) candidates = {{s.ctlOffset, std::nullopt}};
   for (const ScanCandidate& c : candidates) {
     BankJob j;
     j.ctlOffset = c.ctlOffset;
     j.ctlSource = job.ctlSource;
-    if (s.tblGiven) {
-      j.samples = true;
-      j.tblOffset = s.tblOffset;
-      j.tblSource = OffsetSource::Given;
-    } else if (c.tblOffset >= 0) {
-      j.samples = true;
-      j.tblOffset = c.tblOffset;
-      j.tblSource = OffsetSource::Scanned;
-    }
+    j.tbl = s.tbl;
+    if (!j.tbl && c.tblOffset) j.tbl = SampleBlock{*c.tblOffset, OffsetSource::Scanned};
     jobs.push_back(j);
   }
   return run.extractAll(jobs, sequences, true);

@@ -187,8 +187,8 @@ void writeJsonDocument(const BankFile& bank, const JsonRunInfo& info, const Bank
   writeRom(info, json);
   writeBlock(json, "controlBlock", blocks.ctlOffset, blocks.ctlSource);
   // The sample block counts only when WAV files were to be written.
-  if (blocks.samplesWritten) {
-    writeBlock(json, "sampleBlock", blocks.tblOffset, blocks.tblSource);
+  if (blocks.tbl) {
+    writeBlock(json, "sampleBlock", blocks.tbl->offset, blocks.tbl->source);
   } else {
     json.key("sampleBlock").null();
   }
@@ -228,7 +228,7 @@ void writeJsonDocument(const BankFile& bank, const JsonRunInfo& info, const Bank
     if (entry.kind == StructKind::WaveTable) {
       const auto found = keyMapOf.find(i);
       const int32_t keyMap = found == keyMapOf.end() ? 0 : found->second;
-      writeWav(i, pitchOfKeyMap(bank, keyMap), blocks.samplesWritten, wavs,
+      writeWav(i, pitchOfKeyMap(bank, keyMap), blocks.tbl.has_value(), wavs,
                json);
     }
     json.endObject();
@@ -287,7 +287,7 @@ void writeJsonIndex(const JsonRunInfo& info, const std::vector<JsonIndexEntry>& 
     json.beginObject();
     json.key("ctlOffset").number(bank.ctlOffset);
     json.key("tblOffset");
-    bank.tblOffset >= 0 ? json.number(bank.tblOffset) : json.null();
+    bank.tblOffset ? json.number(*bank.tblOffset) : json.null();
     json.key("folder").string(bank.folder);
     json.key("document");
     bank.document.empty() ? json.null() : json.string(bank.document);

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bank/bank_file.h"
+#include "bank/sample_block.h"
 #include "export/json_writer.h"
 #include "export/midi_export.h"
 #include "export/wav_export.h"
@@ -17,8 +19,6 @@
 namespace zaft {
 
 // How a block offset was obtained.
-enum class OffsetSource { None, Given, Scanned, Searched };
-
 // What a document says about the ROM.
 struct JsonRunInfo {
   std::string romFile;  // the ROM's name as the user gave it
@@ -36,9 +36,7 @@ const char* jsonByteOrder(ByteOrder order);
 struct BankBlocks {
   int32_t ctlOffset = 0;
   OffsetSource ctlSource = OffsetSource::None;
-  bool samplesWritten = false;  // a sample block was in use
-  int32_t tblOffset = 0;
-  OffsetSource tblSource = OffsetSource::None;
+  std::optional<SampleBlock> tbl;  // the sample block in use
 };
 
 // The whole document for one walked bank file and what its WAV files became.
@@ -48,7 +46,7 @@ void writeJsonDocument(const BankFile& bank, const JsonRunInfo& info, const Bank
 // One bank file of an /x run.
 struct JsonIndexEntry {
   int32_t ctlOffset = 0;
-  int32_t tblOffset = -1;  // -1: no sample block, no WAV files
+  std::optional<int32_t> tblOffset;  // none: no sample block, no WAV files
   std::string folder;      // the bank file's folder, as named in the output folder
   std::string document;    // its document, relative to the index; empty when none was written
   std::string status;      // "ok", or what went wrong

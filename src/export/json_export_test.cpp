@@ -79,9 +79,9 @@ struct Walked {
   // With sample output on, the WAV outcomes are those of exporting the waves.
   std::string document(bool samples = false) {
     WavResult wavs;
-    BankBlocks blocks{kCtl, OffsetSource::Given, false, 0, OffsetSource::None};
+    BankBlocks blocks{kCtl, OffsetSource::Given, std::nullopt};
     if (samples) {
-      blocks = {kCtl, OffsetSource::Given, true, kTbl, OffsetSource::Given};
+      blocks = {kCtl, OffsetSource::Given, SampleBlock{kTbl, OffsetSource::Given}};
       MemoryTarget target;
       NullReporter quiet;
       const BankOutputs outputs =
@@ -263,7 +263,7 @@ TEST(JsonExportTest, WaveOutcomesWrittenSkippedAndMissing) {
   wavs.files = 1;
   wavs.outcomes[1] = {"B000000_1.WAV", 4096, 22050, ""};
   wavs.outcomes[2] = {"", 0, 0, "wave lies outside the ROM"};
-  const std::string doc = t.document({0, OffsetSource::None, true, 0, OffsetSource::Given}, wavs);
+  const std::string doc = t.document({0, OffsetSource::None, SampleBlock{0, OffsetSource::Given}}, wavs);
   for (const char* part :
        {"\"wav\": {\"file\": \"B000000_1.WAV\", \"samples\": 4096, \"rate\": 22050, "
         "\"skipped\": null, \"unityNote\": 60, \"pitchFraction\": 0}",
@@ -310,7 +310,7 @@ TEST(JsonExportTest, OffsetsAndHowTheyWereObtained) {
   JsonRunInfo info{"rom \"v\".v64", 12, ByteOrder::Swapped16};
   // No WAV files: the sample block played no part.
   std::string doc =
-      t.document({0x1000, OffsetSource::Scanned, false, 0x4000, OffsetSource::Scanned}, {}, info);
+      t.document({0x1000, OffsetSource::Scanned, std::nullopt}, {}, info);
   EXPECT_NE(doc.find("\"file\": \"rom \\\"v\\\".v64\",\n    \"size\": 12,\n"
                      "    \"byteOrder\": \"swapped16\"\n"),
             std::string::npos);
@@ -319,7 +319,7 @@ TEST(JsonExportTest, OffsetsAndHowTheyWereObtained) {
             std::string::npos);
 
   info.byteOrder = ByteOrder::Reversed32;
-  doc = t.document({0x1000, OffsetSource::None, true, 0x4000, OffsetSource::Searched}, {}, info);
+  doc = t.document({0x1000, OffsetSource::None, SampleBlock{0x4000, OffsetSource::Searched}}, {}, info);
   EXPECT_NE(doc.find("\"byteOrder\": \"reversed32\""), std::string::npos);
   EXPECT_NE(doc.find("\"controlBlock\": {\"offset\": 4096, \"source\": null},\n"
                      "  \"sampleBlock\": {\"offset\": 16384, \"source\": \"searched\"},\n"),
@@ -331,7 +331,7 @@ TEST(JsonExportTest, OffsetsAndHowTheyWereObtained) {
 
 std::vector<JsonIndexEntry> twoBankFiles() {
   return {{0x1000, 0x4000, "CTL_001000", "CTL_001000/bank.json", "ok", 12, 2},
-          {0x9000, -1, "CTL_009000", "", "failed: Ran out of struct space (max 4096)", 4095, 0}};
+          {0x9000, std::nullopt, "CTL_009000", "", "failed: Ran out of struct space (max 4096)", 4095, 0}};
 }
 
 std::vector<JsonSequenceBank> oneSequenceBank() {

@@ -145,7 +145,7 @@ bool writePair(const std::vector<uint8_t>& bytes, Random& r, const test::TempDir
   {
     JsonWriter writer(json);
     writeJsonDocument(bank, jsonRunInfo(rom),
-                      {kCtl, OffsetSource::Given, false, 0, OffsetSource::None}, WavResult{},
+                      {kCtl, OffsetSource::Given, std::nullopt}, WavResult{},
                       writer);
   }
   pair.header = dir.file("h" + std::to_string(n) + ".h");
