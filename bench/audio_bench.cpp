@@ -19,7 +19,7 @@
 
 #include "audio/adpcm.h"
 #include "audio/samples.h"
-#include "bank/bank_file.h"
+#include "bank/instrument_set.h"
 #include "export/bank_samples.h"
 #include "export/byte_sink.h"
 #include "export/output_plan.h"
@@ -129,32 +129,24 @@ struct WaveSetup {
           }
           return bytes;
         }()) {
-    zaft::ALADPCMBook book{2, 4, std::vector<int16_t>(kPredictor, kPredictor + 16)};
-    book.predictors.resize(64, 1000);
-    zaft::StructEntry& bookEntry = bank.table.append(0x100);
-    bookEntry.kind = zaft::StructKind::AdpcmBook;
-    bookEntry.data = book;
-    zaft::ALWaveTable wave;
-    wave.base = 0;
-    wave.len = static_cast<int32_t>(kWaveBytes);
-    wave.type = adpcm ? zaft::kWaveTypeAdpcm : zaft::kWaveTypeRaw;
-    wave.waveInfo.adpcmWave.book = 1;
-    zaft::StructEntry& waveEntry = bank.table.append(0x200);
-    waveEntry.kind = zaft::StructKind::WaveTable;
-    waveEntry.data = wave;
-    bank.recognized = true;
-    bank.counters.structCount = bank.table.size();
-    zaft::WaveRef ref;
-    ref.entry = 2;
-    ref.outputRate = 22050;
-    bank.waves = {ref};
+    coefficients.assign(kPredictor, kPredictor + 16);
+    coefficients.resize(64, 1000);
+    zaft::Sample sample;
+    sample.record = 2;
+    sample.codec = adpcm ? zaft::SampleCodec::Vadpcm : zaft::SampleCodec::Raw16;
+    sample.len = static_cast<int32_t>(kWaveBytes);
+    sample.hasBook = adpcm;
+    if (adpcm) sample.book = {coefficients.data(), 4};
+    sample.bookRecord = 1;
+    sample.rate = 22050;
+    set.samples = {sample};
     zaft::PlannedFile file;
     file.name = adpcm ? "A000000.WAV" : "@000000.WAV";
     file.path = dir.file(file.name);
     names = {file};
   }
   zaft::SampleLayout layout() const {
-    return zaft::layoutSamples(rom, bank, bank.wave(bank.waves[0]), 0);
+    return zaft::layoutSamples(rom, zaft::sampleSourceOf(set.samples[0], 0));
   }
   // Bytes of the file one wave gives.
   size_t fileBytes() const {
@@ -163,7 +155,8 @@ struct WaveSetup {
 
   zaft::test::TempDir dir;
   zaft::RomImage rom;
-  zaft::BankFile bank;
+  std::vector<int16_t> coefficients;  // the book: 4 predictors
+  zaft::InstrumentSet set;
   std::vector<zaft::PlannedFile> names;
 };
 
@@ -196,7 +189,7 @@ void writeWaveBenchmark(benchmark::State& state, bool adpcm) {
   zaft::NullReporter quiet;
   for (auto _ : state) {
     const zaft::WavResult result =
-        zaft::exportWaves(setup.rom, setup.bank, 0, setup.names, {}, files, quiet);
+        zaft::exportWaves(setup.rom, setup.set, 0, setup.names, {}, files, quiet);
     if (result.files != 1) {
       state.SkipWithError("the wave file was not written");
       break;

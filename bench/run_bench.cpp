@@ -15,6 +15,7 @@
 #include <random>
 #include <vector>
 
+#include "bank/bank_lowering.h"
 #include "bank/walk.h"
 #include "driver/run.h"
 #include "export/output_plan.h"
@@ -243,6 +244,7 @@ BENCHMARK(BM_WholeRunBesideFloor)
 struct Walked {
   std::unique_ptr<zaft::RomImage> rom;
   zaft::BankFile bank;
+  zaft::InstrumentSet set;
 };
 
 const Walked& walked() {
@@ -253,6 +255,7 @@ const Walked& walked() {
     zaft::WalkLimits limits;
     limits.samplesWritten = true;
     out.bank = zaft::walkBankFile(*out.rom, kCtl, limits, quiet);
+    out.set = zaft::instrumentSetOf(out.bank, 1.0);
     return out;
   }();
   return w;
@@ -265,10 +268,10 @@ void BM_ExportWaves(benchmark::State& state) {
   zaft::NullReporter quiet;
   for (auto _ : state) {
     zaft::OutputPlan plan(w.rom->identity());
-    const zaft::BankOutputs names = plan.planBankFile(out, w.bank, true, "CONTROL.H", "");
+    const zaft::BankOutputs names = plan.planBankFile(out, w.set, false, true, "CONTROL.H", "");
     zaft::OutputBudget budget;
     zaft::FileTarget files(budget);
-    zaft::exportWaves(*w.rom, w.bank, kTbl, names.waves, zaft::WavOptions{}, files, quiet);
+    zaft::exportWaves(*w.rom, w.set, kTbl, names.waves, zaft::WavOptions{}, files, quiet);
   }
 }
 BENCHMARK(BM_ExportWaves)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -281,7 +284,7 @@ void BM_ExportSoundFont(benchmark::State& state) {
     zaft::OutputBudget budget;
     zaft::FileTarget files(budget);
     std::unique_ptr<zaft::ByteSink> sink = files.open(path);
-    zaft::writeSoundFont(*w.rom, w.bank, kTbl, zaft::SoundFontOptions{}, *sink, quiet);
+    zaft::writeSoundFont(*w.rom, w.set, kTbl, zaft::SoundFontOptions{}, *sink, quiet);
     sink->finish();
   }
   state.counters["sf2_MiB"] = static_cast<double>(std::filesystem::file_size(path)) / (1 << 20);

@@ -23,15 +23,6 @@ namespace zaft {
 // Bytes of PCM one ADPCM frame gives: 16 samples of 2 bytes.
 constexpr size_t kAdpcmFrameOutputBytes = kAdpcmFrameSamples * 2;
 
-// How a sample's bytes are coded; None places no samples.
-enum class SampleCodec : uint8_t { Vadpcm, Raw16, None };
-
-// A VADPCM book: `predictors` predictors of 16 coefficients each, as stored.
-struct VadpcmBook {
-  const int16_t* coefficients = nullptr;
-  int32_t predictors = 0;
-};
-
 // Where a sample's bytes lie in the ROM and how they are coded, whatever
 // bank record named them.
 struct SampleSource {

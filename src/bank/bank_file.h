@@ -20,13 +20,6 @@ struct WaveRef {
   int32_t keyMap = 0;      // that sound's key map index, 0 for none
 };
 
-// A loop record's fields, whichever of the two loop kinds holds them.
-struct LoopPoints {
-  int32_t start = 0;
-  int32_t end = 0;
-  int32_t count = 0;
-};
-
 struct BankFile {
   int32_t ctlOffset = 0;
   // The revision was "B1". When it is not, nothing was entered.
@@ -44,19 +37,6 @@ struct BankFile {
   bool stopped() const { return !stop.empty(); }
   const ALWaveTable& wave(const WaveRef& ref) const { return table[ref.entry].as<ALWaveTable>(); }
 
-  // The wave's loop record; false when its loop pointer leads to none.
-  bool loopOf(const ALWaveTable& wave, LoopPoints& loop) const {
-    const int32_t index = wave.waveInfo.rawWave.loop;
-    if (const ALADPCMloop* a = table.recordAt<ALADPCMloop>(index)) {
-      loop = {a->start, a->end, a->count};
-      return true;
-    }
-    if (const ALRawLoop* r = table.recordAt<ALRawLoop>(index)) {
-      loop = {r->start, r->end, r->count};
-      return true;
-    }
-    return false;
-  }
   // The ADPCM wave's book, or nullptr.
   const ALADPCMBook* bookOf(const ALWaveTable& wave) const {
     if (wave.type != kWaveTypeAdpcm) return nullptr;

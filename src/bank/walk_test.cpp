@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bank/bank_lowering.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -263,14 +265,14 @@ TEST(WalkTest, EachRecordIsEnteredOnceAsTheKindItWasFirstReachedAs) {
   // Envelope and key map once more, loops three times, the book twice; one
   // sound, the instrument and the bank once.
   EXPECT_EQ(w.counters(), "19 entries, 1 banks, 1 instruments, 5 sounds, 10 reused");
-  // Whichever kind holds a wave's loop, the wave finds its loop points.
+  // Whichever kind holds a wave's loop, its sample has the loop points.
   std::string loops;
-  for (const WaveRef& ref : w.bank.waves) {
-    const ALWaveTable& wave = w.bank.wave(ref);
-    LoopPoints p;
-    ASSERT_TRUE(w.bank.loopOf(wave, p));
-    loops += formatText("%d: %d %d..%d x%d%s; ", ref.entry, wave.waveInfo.rawWave.loop, p.start,
-                        p.end, p.count, w.bank.bookOf(wave) ? " book" : "");
+  for (const Sample& sample : instrumentSetOf(w.bank, 1.0).samples) {
+    const ALWaveTable& wave = w.bank.table[sample.record].as<ALWaveTable>();
+    ASSERT_TRUE(sample.loop.has_value());
+    loops += formatText("%d: %d %d..%d x%d%s; ", sample.record, wave.waveInfo.rawWave.loop,
+                        sample.loop->start, sample.loop->end, sample.loop->count,
+                        sample.hasBook ? " book" : "");
   }
   EXPECT_EQ(loops, "7: 8 5..50 x-1 book; 11: 8 5..50 x-1 book; 13: 8 5..50 x-1; "
                    "15: 16 7..70 x2; 18: 16 7..70 x2 book; ");

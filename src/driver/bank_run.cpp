@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "bank/bank_lowering.h"
 #include "bank/sample_search.h"
 #include "export/header_export.h"
 #include "export/sf2_export.h"
@@ -146,8 +147,8 @@ std::string Run::writeHeader(const BankFile& bank, const PlannedFile& file) {
   return failure;
 }
 
-std::string Run::writeJson(const BankFile& bank, const BankJob& job, const WavResult& wavs,
-                           const PlannedFile& file) {
+std::string Run::writeJson(const BankFile& bank, const InstrumentSet& set, const BankJob& job,
+                           const WavResult& wavs, const PlannedFile& file) {
   if (file.refused()) {
     report_.err(file.refusal);
     return file.refusal;
@@ -162,7 +163,7 @@ std::string Run::writeJson(const BankFile& bank, const BankJob& job, const WavRe
   const BankBlocks blocks{job.ctlOffset, job.ctlSource, job.tbl};
   {
     JsonWriter json(*sink);
-    writeJsonDocument(bank, jsonRunInfo(rom_), blocks, wavs, json);
+    writeJsonDocument(bank, set, jsonRunInfo(rom_), blocks, wavs, json);
   }
   if (!sink->finish()) {
     const std::string failure = formatText("Error while writing JSON file %s: %s\n",
@@ -173,7 +174,7 @@ std::string Run::writeJson(const BankFile& bank, const BankJob& job, const WavRe
   return std::string();
 }
 
-std::string Run::writeSoundFont(const BankFile& bank, const BankJob& job,
+std::string Run::writeSoundFont(const InstrumentSet& set, const BankJob& job,
                                 const PlannedFile& file) {
   if (!job.tbl) {
     // Not a failure: the bank file has no samples to play, as it has no WAV files.
@@ -191,9 +192,8 @@ std::string Run::writeSoundFont(const BankFile& bank, const BankJob& job,
     SoundFontOptions options;
     options.title = formatText("ZAFT: bank file at 0x%06X of %s", static_cast<unsigned>(job.ctlOffset),
                                rom_.path().c_str());
-    options.rateRatio = s_.rateRatio;
     if (const std::string why =
-            zaft::writeSoundFont(rom_, bank, job.tbl->offset, options, *sink, report_);
+            zaft::writeSoundFont(rom_, set, job.tbl->offset, options, *sink, report_);
         !why.empty()) {
       failure = formatText("Soundfont file %s not written: %s\n", file.path.c_str(), why.c_str());
     } else if (!sink->finish()) {
@@ -210,10 +210,11 @@ std::string Run::writeSoundFont(const BankFile& bank, const BankJob& job,
 // JSON document after a successful walk, the count.
 void Run::rip(const BankJob& job, BankOutcome& outcome) {
   const BankFile bank = walkBankFile(rom_, job.ctlOffset, limits(job.tbl.has_value()), report_);
+  const InstrumentSet set = instrumentSetOf(bank, s_.rateRatio);
   outcome.records = bank.counters.structCount - 1;
   if (!bank.recognized) return;
   outcome.recognized = true;
-  const BankOutputs outputs = plan_.planBankFile(job.folder, bank, job.tbl.has_value(), s_.headerName,
+  const BankOutputs outputs = plan_.planBankFile(job.folder, set, bank.stopped(), job.tbl.has_value(), s_.headerName,
                                                 s_.jsonName, s_.soundfontName);
   // A name this bank file claimed but did not write is free for later ones.
   struct Unclaim {
@@ -237,7 +238,7 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
       const WavResult& wavs;
       ~Count() { outcome.wavFiles = wavs.files; }
     } count{outcome, wavs};
-    exportWaves(rom_, bank, job.tbl->offset, outputs.waves, options, files_, report_, wavs);
+    exportWaves(rom_, set, job.tbl->offset, outputs.waves, options, files_, report_, wavs);
   }
   if (bank.stopped()) throw FatalError(bank.stop);
   outcome.failure = wavs.failure;
@@ -246,12 +247,12 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
   const std::string headerFailure = writeHeader(bank, outputs.header);
   if (outcome.failure.empty()) outcome.failure = headerFailure;
   if (!s_.jsonName.empty()) {
-    const std::string jsonFailure = writeJson(bank, job, wavs, outputs.json);
+    const std::string jsonFailure = writeJson(bank, set, job, wavs, outputs.json);
     outcome.jsonWritten = jsonFailure.empty();
     if (outcome.failure.empty()) outcome.failure = jsonFailure;
   }
   if (!s_.soundfontName.empty()) {
-    const std::string failure = writeSoundFont(bank, job, outputs.soundfont);
+    const std::string failure = writeSoundFont(set, job, outputs.soundfont);
     if (outcome.failure.empty()) outcome.failure = failure;
   }
   if (wavs.files != 0) report_.progressf("%d .wav files extracted\n", wavs.files);

@@ -76,9 +76,9 @@ class Run {
   void validateAfterWalk(const BankJob& job, const BankFile& bank, const WavResult& wavs);
   // Both give back why the output was not written; empty when it was.
   std::string writeHeader(const BankFile& bank, const PlannedFile& file);
-  std::string writeJson(const BankFile& bank, const BankJob& job, const WavResult& wavs,
-                        const PlannedFile& file);
-  std::string writeSoundFont(const BankFile& bank, const BankJob& job, const PlannedFile& file);
+  std::string writeJson(const BankFile& bank, const InstrumentSet& set, const BankJob& job,
+                        const WavResult& wavs, const PlannedFile& file);
+  std::string writeSoundFont(const InstrumentSet& set, const BankJob& job, const PlannedFile& file);
   void ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int& files);
 
   const Settings& s_;

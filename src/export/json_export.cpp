@@ -1,7 +1,6 @@
 #include "export/json_export.h"
 
 #include "audio/pitch.h"
-#include "export/bank_samples.h"
 
 #include <algorithm>
 #include <cstring>
@@ -178,8 +177,8 @@ JsonRunInfo jsonRunInfo(const RomImage& rom) {
   return info;
 }
 
-void writeJsonDocument(const BankFile& bank, const JsonRunInfo& info, const BankBlocks& blocks,
-                       const WavResult& wavs, JsonWriter& json) {
+void writeJsonDocument(const BankFile& bank, const InstrumentSet& set, const JsonRunInfo& info,
+                       const BankBlocks& blocks, const WavResult& wavs, JsonWriter& json) {
   const BankCounters& counters = bank.counters;
   json.beginObject();
   json.key("format").string("zaft-bank");
@@ -202,9 +201,10 @@ void writeJsonDocument(const BankFile& bank, const JsonRunInfo& info, const Bank
   json.key("wavFiles").number(wavs.files);
   json.endObject();
 
-  // The key map of the sound that first reached each wave table.
-  std::map<int32_t, int32_t> keyMapOf;
-  for (const WaveRef& ref : bank.waves) keyMapOf.emplace(ref.entry, ref.keyMap);
+  // Each wave table's pitch, as its sample plays (middle C for one the
+  // walk did not finish).
+  std::map<int32_t, int32_t> pitchOf;
+  for (const Sample& sample : set.samples) pitchOf.emplace(sample.record, sample.pitchCents);
   json.key("structs").beginArray();
   FieldWriter fields(bank.table, json);
   const int32_t end = std::min(counters.structCount, bank.table.size());
@@ -226,10 +226,9 @@ void writeJsonDocument(const BankFile& bank, const JsonRunInfo& info, const Bank
       json.key("samplePitch").number(pitchCentsOf(keyMap));
     }
     if (entry.kind == StructKind::WaveTable) {
-      const auto found = keyMapOf.find(i);
-      const int32_t keyMap = found == keyMapOf.end() ? 0 : found->second;
-      writeWav(i, pitchOfKeyMap(bank, keyMap), blocks.tbl.has_value(), wavs,
-               json);
+      const auto found = pitchOf.find(i);
+      const SamplePitch pitch{found == pitchOf.end() ? SamplePitch{}.cents : found->second};
+      writeWav(i, pitch, blocks.tbl.has_value(), wavs, json);
     }
     json.endObject();
   }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bank/bank_file.h"
+#include "bank/instrument_set.h"
 #include "bank/sample_block.h"
 #include "export/json_writer.h"
 #include "export/midi_export.h"
@@ -40,8 +41,8 @@ struct BankBlocks {
 };
 
 // The whole document for one walked bank file and what its WAV files became.
-void writeJsonDocument(const BankFile& bank, const JsonRunInfo& info, const BankBlocks& blocks,
-                       const WavResult& wavs, JsonWriter& json);
+void writeJsonDocument(const BankFile& bank, const InstrumentSet& set, const JsonRunInfo& info,
+                       const BankBlocks& blocks, const WavResult& wavs, JsonWriter& json);
 
 // One bank file of an /x run.
 struct JsonIndexEntry {

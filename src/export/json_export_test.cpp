@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bank/bank_lowering.h"
+
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -77,6 +79,12 @@ struct Walked {
   }
 
   // With sample output on, the WAV outcomes are those of exporting the waves.
+  const InstrumentSet& set() {
+    if (!model) model = instrumentSetOf(bank, 1.0);
+    return *model;
+  }
+  std::optional<InstrumentSet> model;
+
   std::string document(bool samples = false) {
     WavResult wavs;
     BankBlocks blocks{kCtl, OffsetSource::Given, std::nullopt};
@@ -85,12 +93,12 @@ struct Walked {
       MemoryTarget target;
       NullReporter quiet;
       const BankOutputs outputs =
-          OutputPlan(FileIdentity{}).planBankFile("", bank, true, "CONTROL.H", "");
-      wavs = exportWaves(rom, bank, kTbl, outputs.waves, WavOptions{}, target, quiet);
+          OutputPlan(FileIdentity{}).planBankFile("", set(), false, true, "CONTROL.H", "");
+      wavs = exportWaves(rom, set(), kTbl, outputs.waves, WavOptions{}, target, quiet);
     }
     std::string text;
     JsonWriter json(text);
-    writeJsonDocument(bank, jsonRunInfo(rom), blocks, wavs, json);
+    writeJsonDocument(bank, set(), jsonRunInfo(rom), blocks, wavs, json);
     return text;
   }
 };
@@ -245,7 +253,7 @@ struct Table {
     MemorySink sink;
     {
       JsonWriter json(sink);
-      writeJsonDocument(bank, info, blocks, wavs, json);
+      writeJsonDocument(bank, instrumentSetOf(bank, 1.0), info, blocks, wavs, json);
     }
     return sink.text();
   }

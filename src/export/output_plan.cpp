@@ -12,11 +12,6 @@ std::string OutputPlan::pathIn(const std::string& folder, const std::string& nam
   return path + name;
 }
 
-std::string waveFileName(uint8_t type, const WalkIndices& at) {
-  const char lead = type == kWaveTypeAdpcm ? 'A' : '@';
-  return formatText("%c%01d%03d%02d.WAV", lead, at.bank, at.inst, at.sound);
-}
-
 OutputPlan::Place OutputPlan::placeOf(const std::string& path) const {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? std::string(1, '.')
@@ -66,8 +61,8 @@ void OutputPlan::release(const PlannedFile& file) {
   if (found != claims_.end() && found->second.path == file.path) claims_.erase(found);
 }
 
-BankOutputs OutputPlan::planBankFile(const std::string& folder, const BankFile& bank,
-                                     bool withWaves, const std::string& headerName,
+BankOutputs OutputPlan::planBankFile(const std::string& folder, const InstrumentSet& set,
+                                     bool walkStopped, bool withWaves, const std::string& headerName,
                                      const std::string& jsonName,
                                      const std::string& soundfontName) {
   BankOutputs outputs;
@@ -83,10 +78,10 @@ BankOutputs OutputPlan::planBankFile(const std::string& folder, const BankFile& 
     // bank 10, instrument 1, sound 23 both give A1000123.WAV; so do a bank's
     // percussion and its first instrument): a later wave never replaces an
     // earlier one, nor the ROM.
-    for (const WaveRef& ref : bank.waves) {
+    for (const Sample& sample : set.samples) {
       PlannedFile file;
       file.what = ".wav file";
-      file.name = waveFileName(bank.wave(ref).type, ref.at);
+      file.name = sample.fileName;
       if (taken(file.name)) {
         const bool rom = isRom(status);
         const std::string stem = file.name.substr(0, file.name.size() - 4);
@@ -111,7 +106,7 @@ BankOutputs OutputPlan::planBankFile(const std::string& folder, const BankFile& 
       outputs.waves.push_back(file);
     }
   }
-  if (bank.stopped()) return outputs;
+  if (walkStopped) return outputs;
   outputs.header.what = "header file";
   outputs.header.name = headerName;
   outputs.header.path = pathIn(folder, headerName);

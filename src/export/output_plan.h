@@ -17,7 +17,7 @@
 #include <tuple>
 #include <vector>
 
-#include "bank/bank_file.h"
+#include "bank/instrument_set.h"
 #include "util/files.h"
 
 namespace zaft {
@@ -47,11 +47,13 @@ class OutputPlan {
   // `name` is absolute).
   static std::string pathIn(const std::string& folder, const std::string& name);
 
-  // The outputs of a bank file written into `folder`: WAV files when
-  // `withWaves`; the header named `headerName` and the JSON document named
-  // `jsonName` and the soundfont named `soundfontName` (none when empty,
-  // and no soundfont without WAV files) unless the walk stopped early.
-  BankOutputs planBankFile(const std::string& folder, const BankFile& bank, bool withWaves,
+  // The outputs of a bank file written into `folder`: WAV files (one per
+  // sample of `set`, under its file name) when `withWaves`; the header named
+  // `headerName` and the JSON document named `jsonName` and the soundfont
+  // named `soundfontName` (none when empty, and no soundfont without WAV
+  // files) unless the walk stopped early.
+  BankOutputs planBankFile(const std::string& folder, const InstrumentSet& set, bool walkStopped,
+                           bool withWaves,
                            const std::string& headerName, const std::string& jsonName,
                            const std::string& soundfontName = std::string());
 
@@ -81,9 +83,5 @@ class OutputPlan {
   // The identities of the folders outputs went into, looked up once.
   mutable std::map<std::string, FileIdentity> folders_;
 };
-
-// "%c%01d%03d%02d.WAV": 'A' for an ADPCM wave, '@' for any other type, then
-// the bank, instrument and sound numbers of the first sound that reached it.
-std::string waveFileName(uint8_t type, const WalkIndices& at);
 
 }  // namespace zaft

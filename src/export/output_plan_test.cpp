@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bank/bank_lowering.h"
 #include "support/rom_builder.h"
 #include "support/test_util.h"
 
@@ -17,19 +18,17 @@ struct Wave {
   WalkIndices at;
 };
 
-// A bank file whose waves have these types and were reached from these places.
-BankFile bankOf(const std::vector<Wave>& waves) {
-  BankFile bank;
+// A bank file's samples, named as their types and the places that reached
+// them name them.
+InstrumentSet setOf(const std::vector<Wave>& waves) {
+  InstrumentSet set;
   for (const Wave& w : waves) {
-    StructEntry& entry = bank.table.append(0x100u * static_cast<uint32_t>(bank.table.size()));
-    entry.kind = StructKind::WaveTable;
-    ALWaveTable table;
-    table.type = w.type;
-    entry.data = table;
-    bank.waves.push_back({bank.table.size() - 1, w.at, 22050, 0, 0});
+    Sample sample;
+    sample.record = static_cast<int32_t>(set.samples.size()) + 1;
+    sample.fileName = waveFileName(w.type, w.at);
+    set.samples.push_back(sample);
   }
-  bank.counters.structCount = bank.table.size();
-  return bank;
+  return set;
 }
 
 TEST(OutputPlanTest, WaveFileNames) {
@@ -52,10 +51,10 @@ TEST(OutputPlanTest, PathIn) {
 // Different numbers can print alike: a later wave gets the first free "_n"
 // and a notice; a wave of another type has another name.
 TEST(OutputPlanTest, CoincidingWaveNamesGetTheFirstFreeSuffix) {
-  const BankFile bank =
-      bankOf({{1, {1, 0, 123}}, {1, {10, 1, 23}}, {1, {1, 0, 123}}, {0, {1, 0, 123}}});
+  const InstrumentSet bank =
+      setOf({{1, {1, 0, 123}}, {1, {10, 1, 23}}, {1, {1, 0, 123}}, {0, {1, 0, 123}}});
   const BankOutputs out =
-      OutputPlan(FileIdentity{}).planBankFile("out", bank, true, "CONTROL.H", "");
+      OutputPlan(FileIdentity{}).planBankFile("out", bank, false, true, "CONTROL.H", "");
   ASSERT_EQ(out.waves.size(), 4u);
   const char* const names[] = {"@1000123.WAV", "@1000123_1.WAV", "@1000123_2.WAV", "A1000123.WAV"};
   for (size_t k = 0; k < 4; ++k) {
@@ -83,7 +82,7 @@ TEST(OutputPlanTest, HeaderAndJsonRefusals) {
   test::TempDir dir;
   ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0700), 0);
   const std::string out = dir.path();
-  const BankFile bank = bankOf({{1, {1, 0, 123}}, {1, {1, 0, 123}}});
+  const InstrumentSet bank = setOf({{1, {1, 0, 123}}, {1, {1, 0, 123}}});
   const std::string wave = "the .wav file " + out + "/@1000123.WAV of this run\n";
   struct Case {
     bool waves;
@@ -115,7 +114,7 @@ TEST(OutputPlanTest, HeaderAndJsonRefusals) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.header) + " " + c.json);
-    const BankOutputs o = OutputPlan(FileIdentity{}).planBankFile(out, bank, c.waves, c.header, c.json);
+    const BankOutputs o = OutputPlan(FileIdentity{}).planBankFile(out, bank, false, c.waves, c.header, c.json);
     EXPECT_EQ(o.waves.size(), c.waves ? 2u : 0u);
     EXPECT_EQ(o.header.refusal, c.headerRefusal);
     EXPECT_EQ(o.json.name, c.json);
@@ -131,10 +130,10 @@ TEST(OutputPlanTest, OneRunOnePlan) {
   test::TempDir dir;
   for (const char* sub : {"a", "b", "b/A000000.WAV"}) ASSERT_EQ(::mkdir(dir.file(sub).c_str(), 0700), 0);
   OutputPlan plan(FileIdentity{});
-  const BankFile bank = bankOf({{0, {0, 0, 0}}, {0, {0, 0, 0}}});
-  const BankOutputs a = plan.planBankFile(dir.file("a"), bank, false, "../H.H", "");
+  const InstrumentSet bank = setOf({{0, {0, 0, 0}}, {0, {0, 0, 0}}});
+  const BankOutputs a = plan.planBankFile(dir.file("a"), bank, false, false, "../H.H", "");
   EXPECT_FALSE(a.header.refused());
-  const BankOutputs b = plan.planBankFile(dir.file("b"), bank, true, "../H.H", "");
+  const BankOutputs b = plan.planBankFile(dir.file("b"), bank, false, true, "../H.H", "");
   EXPECT_EQ(b.header.refusal, "Refusing to write header file " + dir.file("b/../H.H") +
                                   ": it would replace the header file " + dir.file("a/../H.H") +
                                   " of this run\n");
@@ -142,10 +141,8 @@ TEST(OutputPlanTest, OneRunOnePlan) {
                                     ": a folder of that name is in the way\n");
   EXPECT_EQ(b.waves[1].name, "A000000_1.WAV");
   plan.release(a.header);
-  EXPECT_FALSE(plan.planBankFile(dir.file("b"), bank, false, "../H.H", "").header.refused());
-  BankFile stopped = bank;
-  stopped.stop = "Ran out of struct space (max 4096)\n";
-  EXPECT_EQ(plan.planBankFile(dir.file("a"), stopped, false, "X.H", "x.json").header.name, "");
+  EXPECT_FALSE(plan.planBankFile(dir.file("b"), bank, false, false, "../H.H", "").header.refused());
+  EXPECT_EQ(plan.planBankFile(dir.file("a"), bank, true, false, "X.H", "x.json").header.name, "");
 }
 
 // The ROM, however its name is spelled, is never an output: a WAV file
@@ -155,9 +152,9 @@ TEST(OutputPlanTest, NeverTheRom) {
   ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0700), 0);
   test::writeFile(dir.file("A000000.WAV"), {0x80, 0x37, 0x12, 0x40});
   OutputPlan plan(identityOf(dir.file("A000000.WAV")));
-  const BankFile bank = bankOf({{0, {0, 0, 0}}, {0, {0, 0, 0}}});
+  const InstrumentSet bank = setOf({{0, {0, 0, 0}}, {0, {0, 0, 0}}});
 
-  BankOutputs out = plan.planBankFile(dir.path(), bank, true, "sub/../A000000.WAV", "A000000.WAV");
+  BankOutputs out = plan.planBankFile(dir.path(), bank, false, true, "sub/../A000000.WAV", "A000000.WAV");
   ASSERT_EQ(out.waves.size(), 2u);
   EXPECT_EQ(out.waves[0].path, dir.file("A000000_1.WAV"));
   EXPECT_EQ(out.waves[0].notice,

@@ -11,7 +11,6 @@
 #include "audio/samples.h"
 #include "export/bank_samples.h"
 #include "export/sf2_file.h"
-#include "bank/walk.h"
 #include "util/endian.h"
 #include "util/fatal.h"
 
@@ -21,8 +20,6 @@ namespace {
 
 using namespace sf2;
 
-constexpr int kDrumBank = 128;
-constexpr int kMaxProgram = 127;
 constexpr int32_t kMinTimecents = -12000;
 constexpr int32_t kMaxTimecents = 8000;
 constexpr int32_t kMaxCentibels = 1440;
@@ -54,7 +51,7 @@ int32_t centibelsBelow(int from, int to) {
 // continuation where the loop needs room to keep the format's rules (see
 // placeLoop), then zeros up to the 48 points a sample has at the least.
 struct Pcm {
-  int32_t wave;  // wave table entry
+  int32_t sample;  // the model's
   SampleLayout layout;
   uint32_t start = 0;  // in sample points from the smpl chunk's start
   uint64_t kept = 0;   // points of the wave's PCM written
@@ -66,59 +63,51 @@ struct Pcm {
   uint64_t bodyStart = 0, bodyLength = 0;
 };
 
-struct Sample {
+struct SampleAt {
   std::string name;
   int pcm = 0;
   int32_t rate = 0;
   SamplePitch pitch;
 };
 
-// A preset, and the instrument record its comment line describes.
+// A preset, and the instrument its comment line describes.
 struct BankPreset {
-  Preset preset;
-  const ALInstrument* record = nullptr;
+  sf2::Preset preset;
+  const zaft::Instrument* source = nullptr;
 };
-
-std::string entryName(const StructEntry& entry) {
-  return std::string(entry.name, strnlen(entry.name, sizeof entry.name));
-}
 
 class SoundFontBuilder {
  public:
-  SoundFontBuilder(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+  SoundFontBuilder(const RomImage& rom, const InstrumentSet& set, int64_t tblOffset,
                    const SoundFontOptions& options, Reporter& report)
-      : rom_(rom), bank_(bank), tblOffset_(tblOffset), options_(options), report_(report) {
-    for (const WaveRef& ref : bank.waves) firstRef_.emplace(ref.entry, &ref);
-  }
+      : rom_(rom), set_(set), tblOffset_(tblOffset), options_(options), report_(report) {}
 
   void build();
   std::string write(ByteSink& sink);
 
  private:
-  int instrumentFor(int32_t instEntry, int32_t rate);
-  int sampleFor(int32_t waveEntry, int32_t rate);
-  int pcmFor(int32_t waveEntry);
-  void addZones(Instrument& out, const ALInstrument& inst, int32_t rate);
+  int instrumentFor(int32_t instrument);
+  int sampleFor(int32_t sample, int32_t rate);
+  int pcmFor(int32_t sample);
+  void addZones(sf2::Instrument& out, const zaft::Instrument& inst);
   void writePoints(const Pcm& pcm, ByteSink& out) const;
   std::string comment() const;
 
   const RomImage& rom_;
-  const BankFile& bank_;
+  const InstrumentSet& set_;
   const int64_t tblOffset_;
   const SoundFontOptions& options_;
   Reporter& report_;
-  std::map<int32_t, const WaveRef*> firstRef_;
 
   std::vector<BankPreset> presets_;
-  std::vector<Instrument> instruments_;
-  std::map<std::pair<int32_t, int32_t>, int> instrumentOf_;
-  std::vector<Sample> samples_;
+  std::vector<sf2::Instrument> instruments_;
+  std::map<int32_t, int> instrumentOf_;
+  std::vector<SampleAt> samples_;
   std::map<std::pair<int32_t, int32_t>, int> sampleOf_;
   std::vector<Pcm> pcm_;
   std::map<int32_t, int> pcmOf_;
   uint64_t points_ = 0;  // sample points in the smpl chunk
   UniqueNames instrumentNames_, sampleNames_;
-  int leftOut_ = 0;      // instruments past program 127 or bank 127
 };
 
 // A sample's points and loop as the format wants them: at least 48 points,
@@ -146,23 +135,23 @@ void placeLoop(Pcm& pcm, uint64_t points, uint64_t loopStart, uint64_t loopEnd) 
   pcm.count = pcm.loopEnd + kLoopRoom;
 }
 
-int SoundFontBuilder::pcmFor(int32_t waveEntry) {
-  if (const auto found = pcmOf_.find(waveEntry); found != pcmOf_.end()) return found->second;
+int SoundFontBuilder::pcmFor(int32_t sample) {
+  if (const auto found = pcmOf_.find(sample); found != pcmOf_.end()) return found->second;
   int index = -1;
-  const ALWaveTable* wave = bank_.table.recordAt<ALWaveTable>(waveEntry);
-  // Only waves the walk finished, of a type whose samples can be read.
-  if (wave != nullptr && firstRef_.count(waveEntry) != 0 && isKnownWaveType(wave->type)) {
+  const zaft::Sample& wave = set_.samples[static_cast<size_t>(sample)];
+  // Only samples that can be read.
+  if (wave.codec != SampleCodec::None) {
     Pcm pcm;
-    pcm.wave = waveEntry;
-    pcm.layout = layoutSamples(rom_, bank_, *wave, tblOffset_);
+    pcm.sample = sample;
+    pcm.layout = layoutSamples(rom_, sampleSourceOf(wave, tblOffset_));
     const uint64_t points = static_cast<uint64_t>(std::max<int64_t>(pcm.layout.pcmBytes() / 2, 0));
     if (points > 0) {
       // The loop the WAV files' smpl chunk has, clipped to the samples alike.
-      LoopPoints loop;
       bool looped = false;
-      if (bank_.loopOf(*wave, loop) && loop.count != 0 && loop.start < loop.end) {
-        const uint64_t from = static_cast<uint64_t>(std::max<int32_t>(loop.start, 0));
-        const uint64_t to = std::min<uint64_t>(static_cast<uint64_t>(loop.end), points);
+      if (const std::optional<SampleLoop>& loop = wave.loop;
+          loop && loop->count != 0 && loop->start < loop->end) {
+        const uint64_t from = static_cast<uint64_t>(std::max<int32_t>(loop->start, 0));
+        const uint64_t to = std::min<uint64_t>(static_cast<uint64_t>(loop->end), points);
         looped = from < to;
         if (looped) placeLoop(pcm, points, from, to);
       }
@@ -180,23 +169,23 @@ int SoundFontBuilder::pcmFor(int32_t waveEntry) {
       pcm_.push_back(pcm);
     }
   }
-  pcmOf_.emplace(waveEntry, index);
+  pcmOf_.emplace(sample, index);
   return index;
 }
 
-int SoundFontBuilder::sampleFor(int32_t waveEntry, int32_t rate) {
-  const auto key = std::make_pair(waveEntry, rate);
+int SoundFontBuilder::sampleFor(int32_t sample, int32_t rate) {
+  const auto key = std::make_pair(sample, rate);
   if (const auto found = sampleOf_.find(key); found != sampleOf_.end()) return found->second;
   int index = -1;
-  const int pcm = pcmFor(waveEntry);
+  const int pcm = pcmFor(sample);
   if (pcm >= 0) {
-    Sample s;
+    const zaft::Sample& wave = set_.samples[static_cast<size_t>(sample)];
+    SampleAt s;
     s.pcm = pcm;
     s.rate = rate;
-    const WaveRef& first = *firstRef_.at(waveEntry);
-    s.pitch = pitchOfKeyMap(bank_, first.keyMap);
-    std::string name = entryName(bank_.table[waveEntry]);
-    if (rate != first.outputRate) name += formatText("@%d", rate);
+    s.pitch = SamplePitch{wave.pitchCents};
+    std::string name = wave.name;
+    if (rate != wave.rate) name += formatText("@%d", rate);
     s.name = sampleNames_.take(name);
     index = static_cast<int>(samples_.size());
     samples_.push_back(s);
@@ -205,165 +194,78 @@ int SoundFontBuilder::sampleFor(int32_t waveEntry, int32_t rate) {
   return index;
 }
 
-int consoleSoundForIndices(const StructTable& table, const ALInstrument& inst, int key,
-                           int velocity) {
-  const int count =
-      static_cast<int>(std::min<int64_t>(std::max<int16_t>(inst.soundCount, 0), inst.sounds.size()));
-  int l = 1, r = count;
-  while (r >= l) {
-    const int i = (l + r) / 2;
-    const ALSound* sound = table.recordAt<ALSound>(inst.sounds[static_cast<size_t>(i - 1)]);
-    const ALKeyMap* k = sound != nullptr ? table.recordAt<ALKeyMap>(sound->keyMap) : nullptr;
-    if (k == nullptr) {
-      l = i + 1;
-      continue;
-    }
-    if (k->keyMin <= key && key <= k->keyMax && k->velocityMin <= velocity &&
-        velocity <= k->velocityMax) {
-      return i - 1;
-    }
-    if (key < k->keyMin || (velocity < k->velocityMin && key <= k->keyMax)) {
-      r = i - 1;
-    } else {
-      l = i + 1;
-    }
-  }
-  return -1;
-}
-
-// Each sound's zones: the rectangles of (key, velocity) pairs the console
-// picks it for, keys merged while their velocity runs stay the same. One
-// pass over the keys finds every sound's, however many sounds there are.
-void SoundFontBuilder::addZones(Instrument& out, const ALInstrument& inst, int32_t rate) {
-  struct Run {
-    int sound, velLo, velHi;
-    bool operator<(const Run& o) const {
-      return std::tie(sound, velLo, velHi) < std::tie(o.sound, o.velLo, o.velHi);
-    }
-  };
-  struct Rect {
-    int keyLo, keyHi, velLo, velHi;
-  };
-  std::map<int, std::vector<Rect>> rects;  // by sound index
-  std::map<Run, int> open;                 // velocity run -> first key
-  for (int key = 0; key <= 128; ++key) {
-    std::set<Run> runs;
-    for (int vel = 0; key < 128 && vel < 128;) {
-      const int sound = consoleSoundForIndices(bank_.table, inst, key, vel);
-      const int from = vel;
-      while (++vel < 128 && consoleSoundForIndices(bank_.table, inst, key, vel) == sound) {
-      }
-      if (sound >= 0) runs.insert({sound, from, vel - 1});
-    }
-    for (auto it = open.begin(); it != open.end();) {
-      if (runs.count(it->first) == 0) {
-        rects[it->first.sound].push_back({it->second, key - 1, it->first.velLo, it->first.velHi});
-        it = open.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    for (const Run& run : runs) open.emplace(run, key);
-  }
-  for (auto& [s, done] : rects) {
-    const ALSound* sound = bank_.table.recordAt<ALSound>(inst.sounds[static_cast<size_t>(s)]);
-    if (sound == nullptr) continue;
-    const int sample = sampleFor(sound->wavetable, rate);
+// Each zone of the model as the format's zone: key and velocity ranges, the
+// envelope, attenuation and pan, and the pitch as root key and tunings.
+void SoundFontBuilder::addZones(sf2::Instrument& out, const zaft::Instrument& inst) {
+  for (const zaft::Zone& z : inst.zones) {
+    if (z.sample < 0) continue;
+    const int sample = sampleFor(z.sample, inst.rate);
     if (sample < 0) continue;  // no samples to play: the notes stay silent
-    std::sort(done.begin(), done.end(), [](const Rect& a, const Rect& b) {
-      return std::tie(a.keyLo, a.velLo) < std::tie(b.keyLo, b.velLo);
-    });
-    const SamplePitch pitch = pitchOfKeyMap(bank_, sound->keyMap);
-    int32_t attenuation = centibelsBelow(127, sound->sampleVolume);
+    const SamplePitch pitch{z.pitchCents};
+    int32_t attenuation = centibelsBelow(127, z.volume);
     int32_t attack = kMinTimecents, decay = kMinTimecents, sustain = 0, release = kMinTimecents;
-    if (const ALEnvelope* env = bank_.table.recordAt<ALEnvelope>(sound->envelope)) {
-      const int peak = std::max(env->attackVolume, env->decayVolume);
+    if (const std::optional<Envelope>& env = z.envelope) {
+      const int peak = std::max(env->attackLevel, env->sustainLevel);
       attenuation = std::min(kMaxCentibels, attenuation + centibelsBelow(127, peak));
       attack = timecents(env->attackTime);
-      decay = timecents(env->secondTime);
-      // Relative to the peak; a decayVolume of 0 is silence. A decay time
+      decay = timecents(env->decayTime);
+      // Relative to the peak; a sustain level of 0 is silence. A decay time
       // of 0 or less reaches it at once.
-      sustain = centibelsBelow(peak, env->decayVolume);
+      sustain = centibelsBelow(peak, env->sustainLevel);
       release = timecents(env->releaseTime);
     }
-    // The console holds channel pan - 64 + samplePan to 0..127; the zone
-    // plays at the centre, the instrument's own pan being the channel's.
-    const int32_t pan = (std::min<int32_t>(sound->samplePan, kMaxPan) - kCentrePan) * 500 / kCentrePan;
-    const Sample& header = samples_[static_cast<size_t>(sample)];
-    for (const Rect& r : done) {
-      Zone zone;
-      zone.bendRange = inst.bendRange;
-      const auto range = [](int lo, int hi) {
-        return static_cast<uint16_t>(lo | hi << 8);
-      };
-      const auto add = [&](Gen oper, int32_t amount) {
-        zone.gens.push_back(heldGenerator(oper, amount));
-      };
-      zone.gens.push_back({kKeyRange, range(r.keyLo, r.keyHi)});
-      zone.gens.push_back({kVelRange, range(r.velLo, r.velHi)});
-      add(kInitialAttenuation, attenuation);
-      add(kPan, pan);
-      add(kAttackVolEnv, attack);
-      add(kDecayVolEnv, decay);
-      add(kSustainVolEnv, sustain);
-      add(kReleaseVolEnv, release);
-      if (pitch.coarseTune() != 0) add(kCoarseTune, pitch.coarseTune());
-      add(kFineTune, pitch.fineTune());
-      if (pcm_[static_cast<size_t>(header.pcm)].looped) add(kSampleModes, 1);  // loop continuously
-      add(kOverridingRootKey, pitch.rootKey());
-      add(kSampleId, sample);
-      out.zones.push_back(zone);
-    }
+    // The zone plays at the centre, the instrument's own pan being the
+    // channel's.
+    const int32_t pan = (z.pan - kCentrePan) * 500 / kCentrePan;
+    const SampleAt& header = samples_[static_cast<size_t>(sample)];
+    sf2::Zone zone;
+    zone.bendRange = inst.bendRange;
+    const auto range = [](int lo, int hi) { return static_cast<uint16_t>(lo | hi << 8); };
+    const auto add = [&](Gen oper, int32_t amount) {
+      zone.gens.push_back(heldGenerator(oper, amount));
+    };
+    zone.gens.push_back({kKeyRange, range(z.keyMin, z.keyMax)});
+    zone.gens.push_back({kVelRange, range(z.velocityMin, z.velocityMax)});
+    add(kInitialAttenuation, attenuation);
+    add(kPan, pan);
+    add(kAttackVolEnv, attack);
+    add(kDecayVolEnv, decay);
+    add(kSustainVolEnv, sustain);
+    add(kReleaseVolEnv, release);
+    if (pitch.coarseTune() != 0) add(kCoarseTune, pitch.coarseTune());
+    add(kFineTune, pitch.fineTune());
+    if (pcm_[static_cast<size_t>(header.pcm)].looped) add(kSampleModes, 1);  // loop continuously
+    add(kOverridingRootKey, pitch.rootKey());
+    add(kSampleId, sample);
+    out.zones.push_back(zone);
   }
 }
 
-int SoundFontBuilder::instrumentFor(int32_t instEntry, int32_t rate) {
-  const auto key = std::make_pair(instEntry, rate);
-  if (const auto found = instrumentOf_.find(key); found != instrumentOf_.end()) return found->second;
-  Instrument out;
-  out.name = instrumentNames_.take(entryName(bank_.table[instEntry]));
+int SoundFontBuilder::instrumentFor(int32_t instrument) {
+  if (const auto found = instrumentOf_.find(instrument); found != instrumentOf_.end()) {
+    return found->second;
+  }
+  const zaft::Instrument& inst = set_.instruments[static_cast<size_t>(instrument)];
+  sf2::Instrument out;
+  out.name = instrumentNames_.take(inst.name);
   // Without zones when every note is silent: its preset then plays
   // nothing, where a player would otherwise put another instrument.
-  addZones(out, bank_.table[instEntry].as<ALInstrument>(), rate);
+  addZones(out, inst);
   const int index = static_cast<int>(instruments_.size());
   instruments_.push_back(std::move(out));
-  instrumentOf_.emplace(key, index);
+  instrumentOf_.emplace(instrument, index);
   return index;
 }
 
 void SoundFontBuilder::build() {
-  const ALBankFile* file = bank_.table.recordAt<ALBankFile>(1);
-  if (file == nullptr) return;
-  const auto addPreset = [&](int32_t instEntry, int presetBank, int program, int32_t rate) {
-    const ALInstrument* inst = bank_.table.recordAt<ALInstrument>(instEntry);
-    if (inst == nullptr) return;
-    if (program > kMaxProgram || presetBank > kDrumBank) {
-      ++leftOut_;
-      return;
-    }
-    const int instrument = instrumentFor(instEntry, rate);
-    BankPreset p;
-    p.preset.name = entryName(bank_.table[instEntry]);
-    p.preset.bank = static_cast<uint16_t>(presetBank);
-    p.preset.program = static_cast<uint16_t>(program);
-    p.preset.instrument = instrument;
-    p.record = inst;
-    presets_.push_back(p);
-  };
-  for (size_t b = 0; b < file->banks.size(); ++b) {
-    const ALBank* bank = bank_.table.recordAt<ALBank>(file->banks[b]);
-    if (bank == nullptr) continue;
-    const int32_t rate = outputRateFor(bank->sampleRate, options_.rateRatio);
-    if (rate <= 0) continue;  // the WAV export has said so
-    const int number = static_cast<int>(b);
-    if (number >= kDrumBank) {
-      ++leftOut_;
-      continue;
-    }
-    addPreset(bank->percussion, kDrumBank, number, rate);
-    for (size_t i = 0; i < bank->insts.size(); ++i) {
-      addPreset(bank->insts[i], number, static_cast<int>(i), rate);
-    }
+  for (const zaft::Preset& p : set_.presets) {
+    BankPreset bp;
+    bp.source = &set_.instruments[static_cast<size_t>(p.instrument)];
+    bp.preset.name = bp.source->name;
+    bp.preset.bank = static_cast<uint16_t>(p.bank);
+    bp.preset.program = static_cast<uint16_t>(p.program);
+    bp.preset.instrument = instrumentFor(p.instrument);
+    presets_.push_back(bp);
   }
   std::stable_sort(presets_.begin(), presets_.end(), [](const BankPreset& a, const BankPreset& b) {
     return std::tie(a.preset.bank, a.preset.program) < std::tie(b.preset.bank, b.preset.program);
@@ -382,13 +284,14 @@ std::string SoundFontBuilder::comment() const {
       "percussion instrument. The console sets each instrument's volume and pan as the "
       "channel's on a program change:\n";
   for (const BankPreset& bp : presets_) {
-    const Preset& p = bp.preset;
-    const ALInstrument& r = *bp.record;
+    const sf2::Preset& p = bp.preset;
+    const zaft::Instrument& r = *bp.source;
     const std::string line = formatText(
         "%03u:%03u %s: volume %u, pan %u, priority %u, bend range %d cents, tremolo %u/%u/%u/%u, "
         "vibrato %u/%u/%u/%u\n",
-        p.bank, p.program, p.name.c_str(), r.volume, r.pan, r.priority, r.bendRange, r.tremType,
-        r.tremRate, r.tremDepth, r.tremDelay, r.vibType, r.vibRate, r.vibDepth, r.vibDelay);
+        p.bank, p.program, p.name.c_str(), r.volume, r.pan, r.priority, r.bendRange, r.tremolo[0],
+        r.tremolo[1], r.tremolo[2], r.tremolo[3], r.vibrato[0], r.vibrato[1], r.vibrato[2],
+        r.vibrato[3]);
     if (comment.size() + line.size() >= kMaxComment) break;
     comment += line;
   }
@@ -430,10 +333,10 @@ void SoundFontBuilder::writePoints(const Pcm& pcm, ByteSink& out) const {
 }
 
 std::string SoundFontBuilder::write(ByteSink& sink) {
-  if (leftOut_ > 0) {
+  if (set_.leftOut > 0) {
     report_.errf("Warning: %d instruments past program 127 or bank 127 have no preset in the "
                  "soundfont\n",
-                 leftOut_);
+                 set_.leftOut);
   }
   Contents contents;
   contents.title = options_.title;
@@ -441,7 +344,7 @@ std::string SoundFontBuilder::write(ByteSink& sink) {
   contents.comment = comment();
   for (const BankPreset& p : presets_) contents.presets.push_back(p.preset);
   contents.instruments = instruments_;
-  for (const Sample& s : samples_) {
+  for (const SampleAt& s : samples_) {
     const Pcm& pcm = pcm_[static_cast<size_t>(s.pcm)];
     SampleHeader h;
     h.name = s.name;
@@ -464,13 +367,9 @@ std::string SoundFontBuilder::write(ByteSink& sink) {
 
 }  // namespace
 
-int consoleSoundFor(const StructTable& table, const ALInstrument& inst, int key, int velocity) {
-  return consoleSoundForIndices(table, inst, key, velocity);
-}
-
-std::string writeSoundFont(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+std::string writeSoundFont(const RomImage& rom, const InstrumentSet& set, int64_t tblOffset,
                            const SoundFontOptions& options, ByteSink& sink, Reporter& report) {
-  SoundFontBuilder builder(rom, bank, tblOffset, options, report);
+  SoundFontBuilder builder(rom, set, tblOffset, options, report);
   builder.build();
   return builder.write(sink);
 }

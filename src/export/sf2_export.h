@@ -1,5 +1,5 @@
-// The soundfont exporter: a walked bank file as a SoundFont 2 (RIFF "sfbk")
-// that plays each note as the console would.
+// The soundfont exporter: a bank file's instrument model as a SoundFont 2
+// (RIFF "sfbk") that plays each note as the console would.
 //
 //   - Presets: instrument i of bank b is preset bank b, program i (what a
 //     program change selects); a bank's percussion instrument is preset
@@ -7,10 +7,9 @@
 //     An instrument the console plays no note of (no sounds, or none with
 //     samples) is an instrument without zones: its preset plays nothing,
 //     as on the console, rather than a player's stand-in.
-//   - Zones: for every (key, velocity) the console's binary search over the
-//     instrument's sounds picks one sound or none; each sound gets the
-//     rectangles of the pairs it is picked for, so no other zone sounds and
-//     the pairs the console leaves silent stay silent.
+//   - Zones: the model's, which hold exactly the (key, velocity) pairs the
+//     console picks each sample for, so no other zone sounds and the pairs
+//     the console leaves silent stay silent.
 //   - Pitch: root key, coarse and fine tune from the sample's pitch
 //     (audio/pitch.h), so key k plays the sample at the console's ratio.
 //   - Samples: each wave's PCM once, as the WAV files hold it, with one
@@ -31,7 +30,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bank/bank_file.h"
+#include "bank/instrument_set.h"
 #include "export/byte_sink.h"
 #include "rom/rom_image.h"
 #include "util/reporter.h"
@@ -39,20 +38,14 @@
 namespace zaft {
 
 struct SoundFontOptions {
-  std::string title;        // the INAM text
-  double rateRatio = 1.0;   // /a: each bank's output rate
+  std::string title;  // the INAM text
 };
 
-// Writes the soundfont of `bank`, whose samples lie in the sample block at
-// `tblOffset`. Gives back why nothing was written when the format cannot
-// hold it (past 4 GiB, or more records of a kind than its 16-bit indices
-// reach); empty when it was written.
-std::string writeSoundFont(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+// Writes the soundfont of the instrument model `set`, whose samples lie in
+// the sample block at `tblOffset`. Gives back why nothing was written when
+// the format cannot hold it (past 4 GiB, or more records of a kind than its
+// 16-bit indices reach); empty when it was written.
+std::string writeSoundFont(const RomImage& rom, const InstrumentSet& set, int64_t tblOffset,
                            const SoundFontOptions& options, ByteSink& sink, Reporter& report);
-
-// The index in `inst.sounds` of the sound the console plays for (key,
-// velocity), or -1 when the note is silent. A null sound, or one without a
-// key map, matches nothing and sends the search on upwards.
-int consoleSoundFor(const StructTable& table, const ALInstrument& inst, int key, int velocity);
 
 }  // namespace zaft

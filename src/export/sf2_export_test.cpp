@@ -5,6 +5,7 @@
 // loops, envelopes, levels and the modulators.
 #include "export/sf2_export.h"
 
+#include "bank/bank_lowering.h"
 #include "export/bank_samples.h"
 
 #include <gtest/gtest.h>
@@ -90,13 +91,14 @@ class SoundFontTest : public ::testing::Test {
     WalkLimits limits;
     limits.samplesWritten = true;
     bank_ = walkBankFile(*rom_, kCtl, limits, quiet);
+    set_ = instrumentSetOf(bank_, 1.0);
     OutputPlan plan{FileIdentity{}};
-    waveNames_ = plan.planBankFile("out", bank_, true, "CONTROL.H", "").waves;
-    exportWaves(*rom_, bank_, kTbl, waveNames_, WavOptions{}, wavs_, quiet);
+    waveNames_ = plan.planBankFile("out", set_, false, true, "CONTROL.H", "").waves;
+    exportWaves(*rom_, set_, kTbl, waveNames_, WavOptions{}, wavs_, quiet);
     MemorySink sink;
     SoundFontOptions options;
     options.title = "test bank";
-    ASSERT_EQ(writeSoundFont(*rom_, bank_, kTbl, options, sink, report_), "");
+    ASSERT_EQ(writeSoundFont(*rom_, set_, kTbl, options, sink, report_), "");
     std::string error;
     std::optional<test::Sf2File> read = test::readSf2(sink.bytes, error);
     ASSERT_TRUE(read.has_value()) << error;
@@ -132,6 +134,7 @@ class SoundFontTest : public ::testing::Test {
 
   std::unique_ptr<RomImage> rom_;
   BankFile bank_;
+  InstrumentSet set_;
   std::vector<PlannedFile> waveNames_;
   MemoryTarget wavs_;
   CollectingReporter report_;
@@ -297,7 +300,8 @@ Written soundFontOf(const test::BankFileDesign& design) {
   limits.samplesWritten = true;
   w.bank = walkBankFile(*w.rom, kCtl, limits, quiet);
   MemorySink sink;
-  EXPECT_EQ(writeSoundFont(*w.rom, w.bank, kTbl, SoundFontOptions{}, sink, quiet), "");
+  EXPECT_EQ(writeSoundFont(*w.rom, instrumentSetOf(w.bank, 1.0), kTbl, SoundFontOptions{}, sink, quiet),
+            "");
   std::string error;
   std::optional<test::Sf2File> read = test::readSf2(sink.bytes, error);
   EXPECT_TRUE(read.has_value()) << error;
@@ -464,9 +468,9 @@ TEST(SoundFontLoops, KeepTheRulesAndSoundTheSame) {
       }
       return out;
     };
-    const ALWaveTable& wave = w.bank.table[w.bank.waves[0].entry].as<ALWaveTable>();
+    const Sample wave = instrumentSetOf(w.bank, 1.0).samples[0];
     const std::vector<int16_t> console =
-        decodeSamples(*w.rom, layoutSamples(*w.rom, w.bank, wave, kTbl));
+        decodeSamples(*w.rom, layoutSamples(*w.rom, sampleSourceOf(wave, kTbl)));
     ASSERT_EQ(console.size(), static_cast<size_t>(c.points));
     const size_t consoleEnd = std::min<size_t>(static_cast<size_t>(c.loopEnd), console.size());
     EXPECT_EQ(played(w.sf.samples, h.start, h.end, looped, h.loopStart, h.loopEnd),

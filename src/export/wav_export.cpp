@@ -93,19 +93,18 @@ struct PreparedWave {
 // One wave's file, wherever it goes: its bytes (from `layout`, where its
 // samples lie) into `sink` (not finished), its warnings, naming `path`,
 // into `report`, in the order they arise.
-void makeWave(const RomImage& rom, const BankFile& bank, const SampleLayout& layout,
-              const WaveRef& ref, const std::string& path, const WavOptions& options, ByteSink& sink,
+void makeWave(const RomImage& rom, const Sample& wave, const SampleLayout& layout,
+              const std::string& path, const WavOptions& options, ByteSink& sink,
               Reporter& report, PreparedWave& made) {
-  const ALWaveTable& wave = bank.wave(ref);
   int64_t frames = 0;
-  if (isKnownWaveType(wave.type)) {
+  if (wave.codec != SampleCodec::None) {
     if (wave.len < 0) {
       report.errf("Warning: %s has a negative length (%d); its data chunk is empty\n",
                   path.c_str(), wave.len);
-    } else if (wave.len > 0 && wave.type == kWaveTypeRaw) {
+    } else if (wave.len > 0 && wave.codec == SampleCodec::Raw16) {
       if (layout.missingBytes()) warnOutsideRom(report, path, layout);
     } else if (wave.len > 0) {
-      frames = framesToWrite(layout, path, wave.waveInfo.adpcmWave.book,
+      frames = framesToWrite(layout, path, wave.bookRecord,
                              options.samplerChunk ? kMaxSamplerChunkBytes : 0, report);
     }
   }
@@ -120,14 +119,14 @@ void makeWave(const RomImage& rom, const BankFile& bank, const SampleLayout& lay
   CollectingReporter chunkWarnings(report.verbose());
   std::vector<uint8_t> trailing;
   if (options.samplerChunk) {
-    trailing = samplerChunk(bank, ref, made.samples, path, chunkWarnings);
+    trailing = samplerChunk(wave, made.samples, path, chunkWarnings);
   }
 
   uint8_t* header = sink.extend(kWavHeaderSize);
   std::memcpy(header, WavHeaderTemplate, kWavHeaderSize);
   // A negative rate (a negative /a ratio or sample rate) has no meaning in a
   // WAV header: it is written as 0. The byte rate is twice the rate.
-  const uint32_t rate = static_cast<uint32_t>(std::max<int32_t>(ref.outputRate, 0));
+  const uint32_t rate = static_cast<uint32_t>(std::max<int32_t>(wave.rate, 0));
   storeLE32(header + kSampleRateOffset, rate);
   storeLE32(header + kByteRateOffset, rate * 2u);
   storeLE32(header + kRiffSizeOffset, static_cast<uint32_t>(wavRiffSize(dataBytes, trailing.size())));
@@ -186,29 +185,29 @@ class SpareBlocks {
 
 // Makes wave `ref`'s file in memory, unless its name is refused or it is
 // too large.
-PreparedWave prepareWave(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
-                         const WaveRef& ref, const PlannedFile& name, const WavOptions& options,
+PreparedWave prepareWave(const RomImage& rom, const Sample& wave, int64_t tblOffset,
+                         const PlannedFile& name, const WavOptions& options,
                          bool verbose, SpareBlocks& blocks) {
   PreparedWave made;
   if (name.refused()) return made;
-  const SampleLayout layout = layoutSamples(rom, bank, bank.wave(ref), tblOffset);
+  const SampleLayout layout = layoutSamples(rom, sampleSourceOf(wave, tblOffset));
   const int64_t size =
       static_cast<int64_t>(kWavHeaderSize + 1 + kMaxSamplerChunkBytes) + layout.pcmBytes();
   if (size > kMaxPreparedBytes) return made;
   made.file = blocks.take(static_cast<size_t>(size));
   made.warnings = std::make_unique<CollectingReporter>(verbose);
-  makeWave(rom, bank, layout, ref, name.path, options, *made.file, *made.warnings, made);
+  makeWave(rom, wave, layout, name.path, options, *made.file, *made.warnings, made);
   return made;
 }
 
 // Writes wave k's file under its planned name: made here, or as `made`
 // holds it.
-void writeOne(const RomImage& rom, const BankFile& bank, int64_t tblOffset, size_t k,
+void writeOne(const RomImage& rom, const InstrumentSet& set, int64_t tblOffset, size_t k,
               const PlannedFile& name, const WavOptions& options, OutputTarget& target,
               Reporter& report, PreparedWave* made, WavResult& result) {
-  const WaveRef& ref = bank.waves[k];
+  const Sample& wave = set.samples[k];
   if (!name.notice.empty()) report.err(name.notice);
-  WaveOutcome& outcome = result.outcomes[ref.entry];
+  WaveOutcome& outcome = result.outcomes[wave.record];
   outcome = WaveOutcome{};
   if (name.refused()) {
     report.err(name.refusal);
@@ -225,15 +224,15 @@ void writeOne(const RomImage& rom, const BankFile& bank, int64_t tblOffset, size
   ++result.files;
   outcome.file = name.name;
   // The rate the file's header holds: a negative rate is written as 0.
-  outcome.rate = std::max<int32_t>(ref.outputRate, 0);
+  outcome.rate = std::max<int32_t>(wave.rate, 0);
   PreparedWave here;
   if (made != nullptr && made->file) {
     made->warnings->replay(report);
     sink->write(made->file->data(), made->file->size());
   } else {
     made = &here;
-    const SampleLayout layout = layoutSamples(rom, bank, bank.wave(ref), tblOffset);
-    makeWave(rom, bank, layout, ref, name.path, options, *sink, report, here);
+    const SampleLayout layout = layoutSamples(rom, sampleSourceOf(wave, tblOffset));
+    makeWave(rom, wave, layout, name.path, options, *sink, report, here);
   }
   outcome.samples = made->samples;
   if (k < result.frames.size()) result.frames[k] = made->frames;
@@ -255,20 +254,20 @@ int64_t maxWavFrames(uint64_t trailingBytes) {
                               kAdpcmFrameOutputBytes);
 }
 
-std::vector<uint8_t> samplerChunk(const BankFile& bank, const WaveRef& ref, int64_t samples,
+std::vector<uint8_t> samplerChunk(const Sample& wave, int64_t samples,
                                   const std::string& label, Reporter& report) {
   // The note the sample sounds at when played at its own rate, and the
   // fraction of a semitone above it (0x80000000 is half a semitone).
-  const SamplePitch pitch = pitchOfKeyMap(bank, ref.keyMap);
+  const SamplePitch pitch{wave.pitchCents};
   const uint32_t unityNote = static_cast<uint32_t>(pitch.unityNote());
   const uint32_t fraction = static_cast<uint32_t>(
       std::llround(static_cast<double>(pitch.fractionCents()) / 100.0 * 4294967296.0));
-  const int32_t rate = ref.outputRate;
+  const int32_t rate = wave.rate;
   const uint32_t period =
       rate > 0 ? static_cast<uint32_t>(std::llround(1e9 / static_cast<double>(rate))) : 0;
 
-  LoopPoints loop;
-  bool looped = bank.loopOf(bank.wave(ref), loop) && loop.count != 0 && loop.start < loop.end;
+  const SampleLoop loop = wave.loop.value_or(SampleLoop{});
+  bool looped = wave.loop && loop.count != 0 && loop.start < loop.end;
   int64_t start = 0, end = 0;
   if (looped) {
     start = loop.start;
@@ -311,18 +310,18 @@ std::vector<uint8_t> samplerChunk(const BankFile& bank, const WaveRef& ref, int6
   return chunk;
 }
 
-WavResult exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+WavResult exportWaves(const RomImage& rom, const InstrumentSet& set, int64_t tblOffset,
                       const std::vector<PlannedFile>& names, const WavOptions& options,
                       OutputTarget& target, Reporter& report) {
   WavResult result;
-  exportWaves(rom, bank, tblOffset, names, options, target, report, result);
+  exportWaves(rom, set, tblOffset, names, options, target, report, result);
   return result;
 }
 
-void exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+void exportWaves(const RomImage& rom, const InstrumentSet& set, int64_t tblOffset,
                  const std::vector<PlannedFile>& names, const WavOptions& options,
                  OutputTarget& target, Reporter& report, WavResult& result) {
-  const size_t count = std::min(bank.waves.size(), names.size());
+  const size_t count = std::min(set.samples.size(), names.size());
   result.frames.assign(count, std::nullopt);
   // With helpers, waves are made ahead of the one being written, at most a
   // few per helper (each at most kMaxPreparedBytes).
@@ -332,25 +331,25 @@ void exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
   if (helpers > 0) {
     const bool verbose = report.verbose();
     pool.emplace(count, helpers, static_cast<size_t>(4 * helpers), [&, verbose](size_t k) {
-      return prepareWave(rom, bank, tblOffset, bank.waves[k], names[k], options, verbose, blocks);
+      return prepareWave(rom, set.samples[k], tblOffset, names[k], options, verbose, blocks);
     });
   }
-  std::set<int16_t> rateWarned;
+  std::set<int32_t> rateWarned;
   for (size_t k = 0; k < count; ++k) {
-    const WaveRef& ref = bank.waves[k];
+    const Sample& wave = set.samples[k];
     // A ratio that leaves no positive rate (/a abc, /a 0, /a -1) gives
     // files that players refuse: said once per bank.
-    if (ref.outputRate <= 0 && rateWarned.insert(ref.at.bank).second) {
+    if (wave.rate <= 0 && rateWarned.insert(wave.bank).second) {
       report.errf("Warning: bank %d has an output rate of %d Hz; its .wav files get the rate %d, "
                   "which players refuse (see /a)\n",
-                  ref.at.bank, ref.outputRate, std::max<int32_t>(ref.outputRate, 0));
+                  wave.bank, wave.rate, std::max<int32_t>(wave.rate, 0));
     }
     if (pool) {
       PreparedWave made = pool->take(k);
-      writeOne(rom, bank, tblOffset, k, names[k], options, target, report, &made, result);
+      writeOne(rom, set, tblOffset, k, names[k], options, target, report, &made, result);
       if (made.file) blocks.give(std::move(made.file));
     } else {
-      writeOne(rom, bank, tblOffset, k, names[k], options, target, report, nullptr, result);
+      writeOne(rom, set, tblOffset, k, names[k], options, target, report, nullptr, result);
     }
   }
 }

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "bank/bank_file.h"
+#include "bank/instrument_set.h"
 #include "export/byte_sink.h"
 #include "export/output_plan.h"
 #include "rom/rom_image.h"
@@ -41,8 +41,8 @@ struct WaveOutcome {
 
 struct WavResult {
   int32_t files = 0;                         // files created
-  std::map<int32_t, WaveOutcome> outcomes;   // by wave table entry
-  // By bank.waves index: the frames decoding judged, as the sample-block
+  std::map<int32_t, WaveOutcome> outcomes;   // by the sample's record
+  // By sample index: the frames decoding judged, as the sample-block
   // check judges them, when it read every frame of the wave that begins
   // inside the ROM with a book of predictors.
   std::vector<std::optional<FrameTally>> frames;
@@ -57,16 +57,16 @@ struct WavOptions {
   int threads = 1;
 };
 
-// Writes one file per wave of `bank` with the sample block at `tblOffset`,
-// `names[k]` for bank.waves[k]. Warnings name the file. A file that cannot
+// Writes one file per sample of `set` with the sample block at `tblOffset`,
+// `names[k]` for set.samples[k]. Warnings name the file. A file that cannot
 // be created or written ends the export with a FatalError naming it and the
 // reason; a refused name (a folder in the way) skips that wave.
-WavResult exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+WavResult exportWaves(const RomImage& rom, const InstrumentSet& set, int64_t tblOffset,
                       const std::vector<PlannedFile>& names, const WavOptions& options,
                       OutputTarget& target, Reporter& report);
 // The same into `result`, which keeps what was done when the export ends
 // early.
-void exportWaves(const RomImage& rom, const BankFile& bank, int64_t tblOffset,
+void exportWaves(const RomImage& rom, const InstrumentSet& set, int64_t tblOffset,
                  const std::vector<PlannedFile>& names, const WavOptions& options,
                  OutputTarget& target, Reporter& report, WavResult& result);
 
@@ -82,7 +82,7 @@ constexpr size_t kMaxSamplerChunkBytes = 44 + 24;
 // The "smpl" chunk of a wave with `samples` samples: its loop (clipped to
 // the samples, with a warning naming `label`) and the pitch the sample
 // sounds at through the key map of the sound that reached it (audio/pitch.h).
-std::vector<uint8_t> samplerChunk(const BankFile& bank, const WaveRef& ref, int64_t samples,
+std::vector<uint8_t> samplerChunk(const Sample& wave, int64_t samples,
                                   const std::string& label, Reporter& report);
 
 }  // namespace zaft

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "bank/bank_lowering.h"
+
 #include <algorithm>
 #include <sstream>
 #include <string>
@@ -128,20 +130,21 @@ class WavExportTest : public ::testing::Test {
   // must give the sample-block check's verdict.
   void run(std::vector<uint8_t> romBytes, int64_t tblOffset = 0, bool samplerChunk = false) {
     const RomImage rom(std::move(romBytes));
+    const InstrumentSet set = instrumentSetOf(bank, 1.0);
     const BankOutputs outputs =
-        OutputPlan(FileIdentity{}).planBankFile("out", bank, true, "CONTROL.H", "");
+        OutputPlan(FileIdentity{}).planBankFile("out", set, false, true, "CONTROL.H", "");
     WavOptions options;
     options.samplerChunk = samplerChunk;
     const std::string before = report.errText();
     MemoryTarget sequential;
-    result = exportWaves(rom, bank, tblOffset, outputs.waves, options, sequential, report);
+    result = exportWaves(rom, set, tblOffset, outputs.waves, options, sequential, report);
     for (const auto& [path, bytes] : sequential.files) target.files[path] = bytes;
 
     options.threads = 3;
     MemoryTarget threadedTarget;
     CollectingReporter threadedReport;
     const WavResult threaded =
-        exportWaves(rom, bank, tblOffset, outputs.waves, options, threadedTarget, threadedReport);
+        exportWaves(rom, set, tblOffset, outputs.waves, options, threadedTarget, threadedReport);
     EXPECT_EQ(threadedTarget.files, sequential.files);
     EXPECT_EQ(report.errText(), before + threadedReport.errText());
     EXPECT_EQ(threaded.files, result.files);
@@ -415,12 +418,13 @@ TEST_F(WavExportTest, UnopenableAndFailingFiles) {
       bank.waves.push_back({bank.table.size() - 1, {0, 0, static_cast<int16_t>(k)}, 22050, 0, 0});
     }
     const RomImage rom(std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78});
+    const InstrumentSet set = instrumentSetOf(bank, 1.0);
     const BankOutputs names =
-        OutputPlan(FileIdentity{}).planBankFile("out", bank, true, "CONTROL.H", "");
+        OutputPlan(FileIdentity{}).planBankFile("out", set, false, true, "CONTROL.H", "");
     WavResult into;
     CollectingReporter quiet;
     try {
-      exportWaves(rom, bank, 0, names.waves, WavOptions{}, files, quiet, into);
+      exportWaves(rom, set, 0, names.waves, WavOptions{}, files, quiet, into);
       ADD_FAILURE() << "the export went on";
     } catch (const FatalError& error) {
       EXPECT_EQ(error.what(), c.message);
@@ -483,10 +487,10 @@ TEST_F(WavExportTest, SamplerChunkFollowsTheData) {
   for (const char* name : {"A000000.WAV", "@000001.WAV"}) {
     const std::vector<uint8_t> wav = file(name);
     CollectingReporter ignored;
-    const WaveRef& ref = bank.waves[name[0] == 'A' ? 0 : 1];
+    const Sample& sample = instrumentSetOf(bank, 1.0).samples[name[0] == 'A' ? 0 : 1];
     std::vector<uint8_t> expected =
         wavOf(std::vector<uint8_t>(wav.begin() + 58, wav.begin() + 58 + loadLE32(&wav[54])));
-    const std::vector<uint8_t> chunk = samplerChunk(bank, ref, loadLE32(&wav[46]), "", ignored);
+    const std::vector<uint8_t> chunk = samplerChunk(sample, loadLE32(&wav[46]), "", ignored);
     expected.insert(expected.end(), chunk.begin(), chunk.end());
     storeLE32(&expected[4], static_cast<uint32_t>(expected.size() - 8));
     EXPECT_EQ(wav, expected) << name;
@@ -575,7 +579,8 @@ TEST(WavExportSamplerChunk, Fields) {
       storeLE32(&expected[64], c.playCount);
     }
     CollectingReporter report;
-    EXPECT_EQ(samplerChunk(bank, ref, c.samples, "L", report), expected);
+    bank.waves = {ref};
+    EXPECT_EQ(samplerChunk(instrumentSetOf(bank, 1.0).samples[0], c.samples, "L", report), expected);
     EXPECT_EQ(report.errText(), c.warning);
   }
 }

@@ -26,6 +26,15 @@ constexpr int kMaxIndexedPredictors = 16;
 // a plausible frame header. 52 of the 256 byte values pass.
 constexpr bool isAdpcmFrameHeader(uint8_t h) { return (h & 0x0C) == 0 && (h & 0xF0) <= 0xC0; }
 
+// How a sample's bytes are coded; None places no samples.
+enum class SampleCodec : uint8_t { Vadpcm, Raw16, None };
+
+// A VADPCM book: `predictors` predictors of 16 coefficients each, as stored.
+struct VadpcmBook {
+  const int16_t* coefficients = nullptr;
+  int32_t predictors = 0;
+};
+
 // Judging frames by their header bytes, which the sample-block check, its
 // search and the decoder share. A frame is plausible when its scale is at
 // most 12 and its predictor index one the book holds (a real encoder writes

@@ -10,6 +10,7 @@
 
 #include "bank/walk.h"
 #include "export/header_export.h"
+#include "bank/bank_lowering.h"
 #include "export/json_export.h"
 #include "support/bank_builder.h"
 #include "support/rom_builder.h"
@@ -144,7 +145,7 @@ bool writePair(const std::vector<uint8_t>& bytes, Random& r, const test::TempDir
   writeHeaderText(bank, width, "CONTROL.H", header, quiet);
   {
     JsonWriter writer(json);
-    writeJsonDocument(bank, jsonRunInfo(rom),
+    writeJsonDocument(bank, instrumentSetOf(bank, 1.0), jsonRunInfo(rom),
                       {kCtl, OffsetSource::Given, std::nullopt}, WavResult{},
                       writer);
   }
