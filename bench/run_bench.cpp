@@ -268,7 +268,7 @@ void BM_ExportWaves(benchmark::State& state) {
   zaft::NullReporter quiet;
   for (auto _ : state) {
     zaft::OutputPlan plan(w.rom->identity());
-    const zaft::BankOutputs names = plan.planBankFile(out, w.set, false, true, "CONTROL.H", "");
+    const zaft::BankOutputs names = plan.planBankFile(out, w.set, false, true, {{"header file", "CONTROL.H", false}});
     zaft::OutputBudget budget;
     zaft::FileTarget files(budget);
     zaft::exportWaves(*w.rom, w.set, kTbl, names.waves, zaft::WavOptions{}, files, quiet);

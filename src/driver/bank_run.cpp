@@ -6,8 +6,7 @@
 
 #include "bank/bank_lowering.h"
 #include "bank/sample_search.h"
-#include "export/header_export.h"
-#include "export/sf2_export.h"
+#include "export/exporter.h"
 #include "util/fatal.h"
 
 namespace zaft {
@@ -129,93 +128,55 @@ void Run::validateAfterWalk(const BankJob& job, const BankFile& bank, const WavR
       check.allInside ? "" : ", and some wave lies outside the ROM");
 }
 
-std::string Run::writeHeader(const BankFile& bank, const PlannedFile& file) {
-  std::string failure;
-  if (file.refused()) {
-    failure = file.refusal;
-  } else if (std::unique_ptr<ByteSink> sink = files_.open(file.path); !sink) {
-    failure = formatText("Unable to write to header file %s\n  %s\n", file.path.c_str(),
-                         files_.error().c_str());
-  } else {
-    writeHeaderText(bank, s_.fieldWidth, file.name, *sink, report_);
-    if (!sink->finish()) {
-      failure = formatText("Error while writing header file %s: %s\n", file.path.c_str(),
-                           sink->error().c_str());
-    }
-  }
-  if (!failure.empty()) report_.err(failure);
-  return failure;
+// The one-file outputs the settings ask for, in the order they are written:
+// the header always, the others when named.
+std::vector<Run::Requested> Run::requested() const {
+  std::vector<Requested> rows = {{&headerExporter(), s_.headerName},
+                                 {&jsonExporter(), s_.jsonName},
+                                 {&soundFontExporter(), s_.soundfontName}};
+  std::erase_if(rows, [&](const Requested& r) {
+    return r.exporter != &headerExporter() && r.name.empty();
+  });
+  return rows;
 }
 
-std::string Run::writeJson(const BankFile& bank, const InstrumentSet& set, const BankJob& job,
-                           const WavResult& wavs, const PlannedFile& file) {
-  if (file.refused()) {
-    report_.err(file.refusal);
-    return file.refusal;
-  }
-  std::unique_ptr<ByteSink> sink = files_.open(file.path);
-  if (!sink) {
-    const std::string failure = formatText("Unable to write to JSON file %s\n  %s\n",
-                                           file.path.c_str(), files_.error().c_str());
-    report_.err(failure);
-    return failure;
-  }
-  const BankBlocks blocks{job.ctlOffset, job.ctlSource, job.tbl};
-  {
-    JsonWriter json(*sink);
-    writeJsonDocument(bank, set, jsonRunInfo(rom_), blocks, wavs, json);
-  }
-  if (!sink->finish()) {
-    const std::string failure = formatText("Error while writing JSON file %s: %s\n",
-                                           file.path.c_str(), sink->error().c_str());
-    report_.err(failure);
-    return failure;
-  }
-  return std::string();
-}
-
-std::string Run::writeSoundFont(const InstrumentSet& set, const BankJob& job,
-                                const PlannedFile& file) {
-  if (!job.tbl) {
-    // Not a failure: the bank file has no samples to play, as it has no WAV files.
-    report_.errf("No soundfont for the bank file at 0x%06X: no .tbl offset given or found\n",
-                 static_cast<unsigned>(job.ctlOffset));
-    return std::string();
-  }
-  std::string failure;
-  if (file.refused()) {
-    failure = file.refusal;
-  } else if (std::unique_ptr<ByteSink> sink = files_.open(file.path); !sink) {
-    failure = formatText("Unable to write to soundfont file %s\n  %s\n", file.path.c_str(),
-                         files_.error().c_str());
-  } else {
-    SoundFontOptions options;
-    options.title = formatText("ZAFT: bank file at 0x%06X of %s", static_cast<unsigned>(job.ctlOffset),
-                               rom_.path().c_str());
-    if (const std::string why =
-            zaft::writeSoundFont(rom_, set, job.tbl->offset, options, *sink, report_);
-        !why.empty()) {
-      failure = formatText("Soundfont file %s not written: %s\n", file.path.c_str(), why.c_str());
-    } else if (!sink->finish()) {
-      failure = formatText("Error while writing soundfont file %s: %s\n", file.path.c_str(),
-                           sink->error().c_str());
+// Each one-file output of the bank file through the one seam; an output
+// that needs samples, without a sample block, is said and is no failure
+// (the bank file has no samples to play, as it has no WAV files).
+void Run::writeOutputs(const BankData& data, const std::vector<Requested>& rows,
+                       const BankOutputs& outputs, BankOutcome& outcome) {
+  for (size_t k = 0; k < rows.size(); ++k) {
+    const Exporter& exporter = *rows[k].exporter;
+    if (exporter.needsSamples && !data.tbl) {
+      report_.errf("No %s for the bank file at 0x%06X: no .tbl offset given or found\n",
+                   exporter.noun, static_cast<unsigned>(data.ctlOffset));
+      continue;
     }
+    const PlannedFile& file = outputs.files[k];
+    const std::string failure = writeOutput(
+        files_, file,
+        [&](ByteSink& sink) { return exporter.write(data, file.name, sink, report_); }, report_);
+    if (failure.empty()) outcome.written.push_back(&exporter);
+    if (outcome.failure.empty()) outcome.failure = failure;
   }
-  if (!failure.empty()) report_.err(failure);
-  return failure;
 }
 
 // The one path of a bank file: the walk, its WAV files, the fatal stop that
-// ended the walk (after the waves finished before it), the header and the
-// JSON document after a successful walk, the count.
+// ended the walk (after the waves finished before it), the other outputs
+// after a successful walk, the count.
 void Run::rip(const BankJob& job, BankOutcome& outcome) {
   const BankFile bank = walkBankFile(rom_, job.ctlOffset, limits(job.tbl.has_value()), report_);
   const InstrumentSet set = instrumentSetOf(bank, s_.rateRatio);
   outcome.records = bank.counters.structCount - 1;
   if (!bank.recognized) return;
   outcome.recognized = true;
-  const BankOutputs outputs = plan_.planBankFile(job.folder, set, bank.stopped(), job.tbl.has_value(), s_.headerName,
-                                                s_.jsonName, s_.soundfontName);
+  const std::vector<Requested> rows = requested();
+  std::vector<OutputRequest> requests;
+  for (const Requested& r : rows) {
+    requests.push_back({r.exporter->what, r.name, r.exporter->needsSamples});
+  }
+  const BankOutputs outputs =
+      plan_.planBankFile(job.folder, set, bank.stopped(), job.tbl.has_value(), requests);
   // A name this bank file claimed but did not write is free for later ones.
   struct Unclaim {
     OutputPlan& plan;
@@ -223,9 +184,7 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
     bool done = false;
     ~Unclaim() {
       if (done) return;
-      plan.release(outputs.header);
-      plan.release(outputs.json);
-      plan.release(outputs.soundfont);
+      for (const PlannedFile& file : outputs.files) plan.release(file);
     }
   } unclaim{plan_, outputs};
   WavResult wavs;
@@ -244,17 +203,8 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
   outcome.failure = wavs.failure;
   validateAfterWalk(job, bank, wavs);
   unclaim.done = true;
-  const std::string headerFailure = writeHeader(bank, outputs.header);
-  if (outcome.failure.empty()) outcome.failure = headerFailure;
-  if (!s_.jsonName.empty()) {
-    const std::string jsonFailure = writeJson(bank, set, job, wavs, outputs.json);
-    outcome.jsonWritten = jsonFailure.empty();
-    if (outcome.failure.empty()) outcome.failure = jsonFailure;
-  }
-  if (!s_.soundfontName.empty()) {
-    const std::string failure = writeSoundFont(set, job, outputs.soundfont);
-    if (outcome.failure.empty()) outcome.failure = failure;
-  }
+  const BankData data{rom_, bank, set, job.ctlOffset, job.ctlSource, job.tbl, wavs, s_.fieldWidth};
+  writeOutputs(data, rows, outputs, outcome);
   if (wavs.files != 0) report_.progressf("%d .wav files extracted\n", wavs.files);
 }
 

@@ -12,6 +12,7 @@
 #include "bank/walk.h"
 #include "driver/options.h"
 #include "export/byte_sink.h"
+#include "export/exporter.h"
 #include "export/json_export.h"
 #include "export/output_plan.h"
 #include "export/wav_export.h"
@@ -38,7 +39,7 @@ struct BankOutcome {
   bool recognized = false;
   int32_t records = 0;
   int32_t wavFiles = 0;
-  bool jsonWritten = false;
+  std::vector<const Exporter*> written;  // the one-file outputs written
   std::string failure;  // the first output that was not written, and why
 };
 // A message on one line: line ends inside become "; ", blanks and line ends
@@ -74,11 +75,14 @@ class Run {
   void reportSettings(const BankJob& job);
   void rip(const BankJob& job, BankOutcome& outcome);
   void validateAfterWalk(const BankJob& job, const BankFile& bank, const WavResult& wavs);
-  // Both give back why the output was not written; empty when it was.
-  std::string writeHeader(const BankFile& bank, const PlannedFile& file);
-  std::string writeJson(const BankFile& bank, const InstrumentSet& set, const BankJob& job,
-                        const WavResult& wavs, const PlannedFile& file);
-  std::string writeSoundFont(const InstrumentSet& set, const BankJob& job, const PlannedFile& file);
+  // A one-file output the settings ask for, and the name they give it.
+  struct Requested {
+    const Exporter* exporter;
+    std::string name;
+  };
+  std::vector<Requested> requested() const;
+  void writeOutputs(const BankData& data, const std::vector<Requested>& rows,
+                    const BankOutputs& outputs, BankOutcome& outcome);
   void ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int& files);
 
   const Settings& s_;

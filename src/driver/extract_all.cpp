@@ -1,5 +1,6 @@
 #include "driver/bank_run.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "export/midi_export.h"
@@ -163,7 +164,10 @@ int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<Sequence
       e.ctlOffset = d.job.ctlOffset;
       if (d.job.tbl) e.tblOffset = d.job.tbl->offset;
       e.folder = d.folder;
-      e.document = d.outcome.jsonWritten ? d.folder + "/" + s_.jsonName : std::string();
+      const std::vector<const Exporter*>& written = d.outcome.written;
+      const bool documented =
+          std::find(written.begin(), written.end(), &jsonExporter()) != written.end();
+      e.document = documented ? d.folder + "/" + s_.jsonName : std::string();
       e.status = d.status;
       e.records = d.outcome.records;
       e.wavFiles = d.outcome.wavFiles;

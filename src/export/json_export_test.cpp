@@ -93,7 +93,7 @@ struct Walked {
       MemoryTarget target;
       NullReporter quiet;
       const BankOutputs outputs =
-          OutputPlan(FileIdentity{}).planBankFile("", set(), false, true, "CONTROL.H", "");
+          OutputPlan(FileIdentity{}).planBankFile("", set(), false, true, {{"header file", "CONTROL.H", false}});
       wavs = exportWaves(rom, set(), kTbl, outputs.waves, WavOptions{}, target, quiet);
     }
     std::string text;

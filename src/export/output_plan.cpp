@@ -62,9 +62,8 @@ void OutputPlan::release(const PlannedFile& file) {
 }
 
 BankOutputs OutputPlan::planBankFile(const std::string& folder, const InstrumentSet& set,
-                                     bool walkStopped, bool withWaves, const std::string& headerName,
-                                     const std::string& jsonName,
-                                     const std::string& soundfontName) {
+                                     bool walkStopped, bool withWaves,
+                                     const std::vector<OutputRequest>& requests) {
   BankOutputs outputs;
   // One look at the file system per name tried.
   PathStatus status;
@@ -106,22 +105,16 @@ BankOutputs OutputPlan::planBankFile(const std::string& folder, const Instrument
       outputs.waves.push_back(file);
     }
   }
+  outputs.files.resize(requests.size());
   if (walkStopped) return outputs;
-  outputs.header.what = "header file";
-  outputs.header.name = headerName;
-  outputs.header.path = pathIn(folder, headerName);
-  claim(outputs.header);
-  if (!jsonName.empty()) {
-    outputs.json.what = "JSON file";
-    outputs.json.name = jsonName;
-    outputs.json.path = pathIn(folder, jsonName);
-    claim(outputs.json);
-  }
-  if (!soundfontName.empty() && withWaves) {
-    outputs.soundfont.what = "soundfont file";
-    outputs.soundfont.name = soundfontName;
-    outputs.soundfont.path = pathIn(folder, soundfontName);
-    claim(outputs.soundfont);
+  for (size_t k = 0; k < requests.size(); ++k) {
+    const OutputRequest& request = requests[k];
+    if (request.needsSamples && !withWaves) continue;
+    PlannedFile& file = outputs.files[k];
+    file.what = request.what;
+    file.name = request.name;
+    file.path = pathIn(folder, request.name);
+    claim(file);
   }
   return outputs;
 }

@@ -31,12 +31,19 @@ struct PlannedFile {
   bool refused() const { return !refusal.empty(); }
 };
 
+// A one-file output of a bank file that the run asks for.
+struct OutputRequest {
+  std::string what;           // "header file"
+  std::string name;           // its file's name, inside the bank file's folder
+  bool needsSamples = false;  // written only with the WAV files
+};
+
 // One bank file's outputs.
 struct BankOutputs {
-  std::vector<PlannedFile> waves;  // one per wave of the bank file, in walk order
-  PlannedFile header;              // name empty: no header (the walk stopped)
-  PlannedFile json;                // name empty: no JSON document
-  PlannedFile soundfont;           // name empty: no soundfont
+  std::vector<PlannedFile> waves;  // one per sample of the bank file, in walk order
+  // One per request, in order; a name left empty is not written (the walk
+  // stopped, or no WAV files for an output that needs them).
+  std::vector<PlannedFile> files;
 };
 
 class OutputPlan {
@@ -48,14 +55,11 @@ class OutputPlan {
   static std::string pathIn(const std::string& folder, const std::string& name);
 
   // The outputs of a bank file written into `folder`: WAV files (one per
-  // sample of `set`, under its file name) when `withWaves`; the header named
-  // `headerName` and the JSON document named `jsonName` and the soundfont
-  // named `soundfontName` (none when empty, and no soundfont without WAV
-  // files) unless the walk stopped early.
+  // sample of `set`, under its file name) when `withWaves`; each request
+  // unless the walk stopped early (and none that needs samples without the
+  // WAV files).
   BankOutputs planBankFile(const std::string& folder, const InstrumentSet& set, bool walkStopped,
-                           bool withWaves,
-                           const std::string& headerName, const std::string& jsonName,
-                           const std::string& soundfontName = std::string());
+                           bool withWaves, const std::vector<OutputRequest>& requests);
 
   // A sequence bank's MIDI files in `folder`: "000.mid", "001.mid", ...
   std::vector<PlannedFile> planSequences(const std::string& folder, size_t count);

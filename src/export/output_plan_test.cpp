@@ -31,6 +31,17 @@ InstrumentSet setOf(const std::vector<Wave>& waves) {
   return set;
 }
 
+// The header and, when named, the JSON document, as the driver asks for them.
+std::vector<OutputRequest> headerAndJson(const std::string& header, const std::string& json) {
+  std::vector<OutputRequest> requests = {{"header file", header, false}};
+  if (!json.empty()) requests.push_back({"JSON file", json, false});
+  return requests;
+}
+// The planned file of request k; an unplanned one past the requests.
+PlannedFile fileOf(const BankOutputs& outputs, size_t k) {
+  return k < outputs.files.size() ? outputs.files[k] : PlannedFile();
+}
+
 TEST(OutputPlanTest, WaveFileNames) {
   const Wave cases[] = {{0, {0, 5, 1}}, {1, {2, 12, 3}}, {255, {9, 123, 45}}, {7, {10, 1, 23}}};
   const char* const names[] = {"A000501.WAV", "@201203.WAV", "@912345.WAV", "@1000123.WAV"};
@@ -54,7 +65,7 @@ TEST(OutputPlanTest, CoincidingWaveNamesGetTheFirstFreeSuffix) {
   const InstrumentSet bank =
       setOf({{1, {1, 0, 123}}, {1, {10, 1, 23}}, {1, {1, 0, 123}}, {0, {1, 0, 123}}});
   const BankOutputs out =
-      OutputPlan(FileIdentity{}).planBankFile("out", bank, false, true, "CONTROL.H", "");
+      OutputPlan(FileIdentity{}).planBankFile("out", bank, false, true, headerAndJson("CONTROL.H", ""));
   ASSERT_EQ(out.waves.size(), 4u);
   const char* const names[] = {"@1000123.WAV", "@1000123_1.WAV", "@1000123_2.WAV", "A1000123.WAV"};
   for (size_t k = 0; k < 4; ++k) {
@@ -70,9 +81,9 @@ TEST(OutputPlanTest, CoincidingWaveNamesGetTheFirstFreeSuffix) {
             "Warning: @1000123.WAV was already written in this run; this wave is written as "
             "@1000123_2.WAV\n");
   EXPECT_EQ(out.waves[3].notice, "");
-  EXPECT_EQ(out.header.path, "out/CONTROL.H");
-  EXPECT_FALSE(out.header.refused());
-  EXPECT_EQ(out.json.name, "");
+  EXPECT_EQ(fileOf(out, 0).path, "out/CONTROL.H");
+  EXPECT_FALSE(fileOf(out, 0).refused());
+  EXPECT_EQ(fileOf(out, 1).name, "");
 }
 
 // The header and the document never replace a WAV file of the run, nor each
@@ -114,11 +125,11 @@ TEST(OutputPlanTest, HeaderAndJsonRefusals) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.header) + " " + c.json);
-    const BankOutputs o = OutputPlan(FileIdentity{}).planBankFile(out, bank, false, c.waves, c.header, c.json);
+    const BankOutputs o = OutputPlan(FileIdentity{}).planBankFile(out, bank, false, c.waves, headerAndJson(c.header, c.json));
     EXPECT_EQ(o.waves.size(), c.waves ? 2u : 0u);
-    EXPECT_EQ(o.header.refusal, c.headerRefusal);
-    EXPECT_EQ(o.json.name, c.json);
-    EXPECT_EQ(o.json.refusal, c.jsonRefusal);
+    EXPECT_EQ(fileOf(o, 0).refusal, c.headerRefusal);
+    EXPECT_EQ(fileOf(o, 1).name, c.json);
+    EXPECT_EQ(fileOf(o, 1).refusal, c.jsonRefusal);
   }
 }
 
@@ -131,18 +142,18 @@ TEST(OutputPlanTest, OneRunOnePlan) {
   for (const char* sub : {"a", "b", "b/A000000.WAV"}) ASSERT_EQ(::mkdir(dir.file(sub).c_str(), 0700), 0);
   OutputPlan plan(FileIdentity{});
   const InstrumentSet bank = setOf({{0, {0, 0, 0}}, {0, {0, 0, 0}}});
-  const BankOutputs a = plan.planBankFile(dir.file("a"), bank, false, false, "../H.H", "");
-  EXPECT_FALSE(a.header.refused());
-  const BankOutputs b = plan.planBankFile(dir.file("b"), bank, false, true, "../H.H", "");
-  EXPECT_EQ(b.header.refusal, "Refusing to write header file " + dir.file("b/../H.H") +
+  const BankOutputs a = plan.planBankFile(dir.file("a"), bank, false, false, headerAndJson("../H.H", ""));
+  EXPECT_FALSE(fileOf(a, 0).refused());
+  const BankOutputs b = plan.planBankFile(dir.file("b"), bank, false, true, headerAndJson("../H.H", ""));
+  EXPECT_EQ(fileOf(b, 0).refusal, "Refusing to write header file " + dir.file("b/../H.H") +
                                   ": it would replace the header file " + dir.file("a/../H.H") +
                                   " of this run\n");
   EXPECT_EQ(b.waves[0].refusal, "Refusing to write .wav file " + dir.file("b/A000000.WAV") +
                                     ": a folder of that name is in the way\n");
   EXPECT_EQ(b.waves[1].name, "A000000_1.WAV");
-  plan.release(a.header);
-  EXPECT_FALSE(plan.planBankFile(dir.file("b"), bank, false, false, "../H.H", "").header.refused());
-  EXPECT_EQ(plan.planBankFile(dir.file("a"), bank, true, false, "X.H", "x.json").header.name, "");
+  plan.release(fileOf(a, 0));
+  EXPECT_FALSE(plan.planBankFile(dir.file("b"), bank, false, false, headerAndJson("../H.H", "")).files[0].refused());
+  EXPECT_EQ(plan.planBankFile(dir.file("a"), bank, true, false, headerAndJson("X.H", "x.json")).files[0].name, "");
 }
 
 // The ROM, however its name is spelled, is never an output: a WAV file
@@ -154,15 +165,15 @@ TEST(OutputPlanTest, NeverTheRom) {
   OutputPlan plan(identityOf(dir.file("A000000.WAV")));
   const InstrumentSet bank = setOf({{0, {0, 0, 0}}, {0, {0, 0, 0}}});
 
-  BankOutputs out = plan.planBankFile(dir.path(), bank, false, true, "sub/../A000000.WAV", "A000000.WAV");
+  BankOutputs out = plan.planBankFile(dir.path(), bank, false, true, headerAndJson("sub/../A000000.WAV", "A000000.WAV"));
   ASSERT_EQ(out.waves.size(), 2u);
   EXPECT_EQ(out.waves[0].path, dir.file("A000000_1.WAV"));
   EXPECT_EQ(out.waves[0].notice,
             "Warning: A000000.WAV is the ROM file itself; this wave is written as A000000_1.WAV\n");
   EXPECT_EQ(out.waves[1].name, "A000000_2.WAV");
-  EXPECT_EQ(out.header.refusal, "Refusing to write header file " + dir.path() +
+  EXPECT_EQ(fileOf(out, 0).refusal, "Refusing to write header file " + dir.path() +
                                     "/sub/../A000000.WAV: it is the ROM file\n");
-  EXPECT_EQ(out.json.refusal,
+  EXPECT_EQ(fileOf(out, 1).refusal,
             "Refusing to write JSON file " + dir.path() + "/A000000.WAV: it is the ROM file\n");
 
   EXPECT_EQ(plan.planIndex(dir.path(), "sub/../A000000.WAV").refusal,

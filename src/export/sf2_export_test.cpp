@@ -93,7 +93,7 @@ class SoundFontTest : public ::testing::Test {
     bank_ = walkBankFile(*rom_, kCtl, limits, quiet);
     set_ = instrumentSetOf(bank_, 1.0);
     OutputPlan plan{FileIdentity{}};
-    waveNames_ = plan.planBankFile("out", set_, false, true, "CONTROL.H", "").waves;
+    waveNames_ = plan.planBankFile("out", set_, false, true, {{"header file", "CONTROL.H", false}}).waves;
     exportWaves(*rom_, set_, kTbl, waveNames_, WavOptions{}, wavs_, quiet);
     MemorySink sink;
     SoundFontOptions options;

@@ -132,7 +132,7 @@ class WavExportTest : public ::testing::Test {
     const RomImage rom(std::move(romBytes));
     const InstrumentSet set = instrumentSetOf(bank, 1.0);
     const BankOutputs outputs =
-        OutputPlan(FileIdentity{}).planBankFile("out", set, false, true, "CONTROL.H", "");
+        OutputPlan(FileIdentity{}).planBankFile("out", set, false, true, {{"header file", "CONTROL.H", false}});
     WavOptions options;
     options.samplerChunk = samplerChunk;
     const std::string before = report.errText();
@@ -420,7 +420,7 @@ TEST_F(WavExportTest, UnopenableAndFailingFiles) {
     const RomImage rom(std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78});
     const InstrumentSet set = instrumentSetOf(bank, 1.0);
     const BankOutputs names =
-        OutputPlan(FileIdentity{}).planBankFile("out", set, false, true, "CONTROL.H", "");
+        OutputPlan(FileIdentity{}).planBankFile("out", set, false, true, {{"header file", "CONTROL.H", false}});
     WavResult into;
     CollectingReporter quiet;
     try {
