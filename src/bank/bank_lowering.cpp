@@ -18,15 +18,11 @@ constexpr int kMaxProgram = 127;
 constexpr int kKeys = 128;
 constexpr int kVelocities = 128;
 
-std::string entryName(const StructEntry& entry) {
-  return std::string(entry.name, strnlen(entry.name, sizeof entry.name));
-}
-
 Sample sampleOf(const BankFile& bank, const WaveRef& ref) {
   const ALWaveTable& wave = bank.wave(ref);
   Sample s;
   s.record = ref.entry;
-  s.name = entryName(bank.table[ref.entry]);
+  s.name = bank.table[ref.entry].name;
   s.fileName = waveFileName(wave.type, ref.at);
   s.codec = wave.type == kWaveTypeAdpcm ? SampleCodec::Vadpcm
             : wave.type == kWaveTypeRaw ? SampleCodec::Raw16
@@ -98,7 +94,7 @@ class Lowering {
     const ALInstrument& r = bank_.table[record].as<ALInstrument>();
     Instrument inst;
     inst.record = record;
-    inst.name = entryName(bank_.table[record]);
+    inst.name = bank_.table[record].name;
     inst.rate = rate;
     inst.volume = r.volume;
     inst.pan = r.pan;

@@ -7,7 +7,7 @@ namespace zaft {
 
 StructTable::StructTable() {
   StructEntry& null = append(0);
-  std::snprintf(null.name, sizeof null.name, "NULL");
+  null.name = "NULL";
 }
 
 int32_t StructTable::find(uint32_t fileOffset) const {
@@ -130,7 +130,9 @@ EnterResult enterStruct(StructTable& table, BankCounters& counters, StructKind k
   const int32_t index = table.size();
   StructEntry& entry = table.append(fileOffset);
   counters.structCount = table.size();
-  buildStructName(nameTemplate, kind, recordTag(kind), index, at, entry.name);
+  char name[32];
+  buildStructName(nameTemplate, kind, recordTag(kind), index, at, name);
+  entry.name = name;
   entry.kind = kind;
   entry.data = emptyRecord(kind);
   switch (kind) {

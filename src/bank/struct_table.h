@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <unordered_map>
 
 #include "bank/records.h"
@@ -19,7 +20,7 @@
 namespace zaft {
 
 struct StructEntry {
-  char name[32] = {};  // at most 31 characters
+  std::string name;  // at most 31 characters
   StructKind kind = StructKind::BankFile;
   RecordData data;
   uint32_t fileOffset = 0;

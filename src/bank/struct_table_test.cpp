@@ -92,7 +92,7 @@ TEST(StructTableTest, NullEntryFirstThenOneEntryPerNewOffset) {
   StructTable table;
   BankCounters counters;
   ASSERT_EQ(table.size(), 1);
-  EXPECT_STREQ(table[0].name, "NULL");
+  EXPECT_EQ(table[0].name, "NULL");
   EXPECT_EQ(table[0].fileOffset, 0u);
 
   // Named from the default template, as instrument 3, sound 1 would name them.
@@ -105,7 +105,7 @@ TEST(StructTableTest, NullEntryFirstThenOneEntryPerNewOffset) {
     EXPECT_TRUE(r.isNew);
     EXPECT_FALSE(r.full);
     const StructEntry& e = table[r.index];
-    EXPECT_STREQ(e.name, names[k]);
+    EXPECT_EQ(e.name, names[k]);
     EXPECT_EQ(e.kind, kind);
     EXPECT_EQ(e.fileOffset, 0x10u * (k + 1));
     // The record variant lists the kinds in their numeric order.

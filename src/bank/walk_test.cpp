@@ -198,7 +198,7 @@ TEST(WalkTest, WorkedExample) {
     ASSERT_EQ(w.bank.table.size(), 10);
     for (int32_t i = 0; i < 10; ++i) {
       SCOPED_TRACE(i);
-      EXPECT_STREQ(w.bank.table[i].name, table[i].name);
+      EXPECT_EQ(w.bank.table[i].name, table[i].name);
       EXPECT_EQ(w.bank.table[i].kind, table[i].kind);
       EXPECT_EQ(w.bank.table[i].fileOffset, table[i].offset);
       EXPECT_EQ(w.fields(i), table[i].fields);
@@ -630,7 +630,7 @@ class TableCheck {
     if (!stopIsKnown()) return "unexpected stop: " + bank_.stop;
     for (index_ = 1; index_ < table.size() && problem_.empty(); ++index_) {
       const StructEntry& e = table[index_];
-      if (strnlen(e.name, sizeof e.name) >= sizeof e.name) fail("name", "unterminated");
+      if (e.name.size() > 31) fail("name", "longer than 31 characters");
       at_ = e.fileOffset;
       visitEntry(e, *this);
     }

@@ -125,7 +125,7 @@ class FieldPrinter {
   // than reading outside the table.
   const char* nameOf(int32_t index) const {
     if (index <= 0 || index >= table_.size()) return "NULL";
-    return table_[index].name;
+    return table_[index].name.c_str();
   }
 
   const StructTable& table_;
@@ -138,7 +138,7 @@ class FieldPrinter {
 void writeEntry(const StructEntry& entry, FieldPrinter& printer, TextOut& out) {
   visitRecord(entry.data, [&](const auto& record) {
     using Record = std::decay_t<decltype(record)>;
-    out.printf("%s %s = { // Offset: 0x%06X\n", recordTypeName(Record::kKind), entry.name,
+    out.printf("%s %s = { // Offset: 0x%06X\n", recordTypeName(Record::kKind), entry.name.c_str(),
                entry.fileOffset);
     visitFields(record, printer);
     out.put("};\n\n");

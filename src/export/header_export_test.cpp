@@ -27,7 +27,7 @@ struct Table {
   }
   Table& add(uint32_t offset, const char* name, StructKind kind, RecordData data) {
     StructEntry& e = bank.table.append(offset);
-    std::snprintf(e.name, sizeof e.name, "%s", name);
+    e.name = name;
     e.kind = kind;
     e.data = std::move(data);
     bank.counters.structCount = bank.table.size();

@@ -31,12 +31,6 @@ const char* sourceName(OffsetSource source) {
 }
 
 // The entry's name up to its terminator (or all 32 bytes, should it lack one).
-std::string_view nameOf(const StructEntry& entry) {
-  const char* end = static_cast<const char*>(std::memchr(entry.name, '\0', sizeof entry.name));
-  return std::string_view(entry.name, end != nullptr ? static_cast<size_t>(end - entry.name)
-                                                     : sizeof entry.name);
-}
-
 // Writes one record's fields as the members of an object, in the order the
 // field list gives.
 class FieldWriter {
@@ -212,7 +206,7 @@ void writeJsonDocument(const BankFile& bank, const InstrumentSet& set, const Jso
     const StructEntry& entry = bank.table[i];
     json.beginObject();
     json.key("index").number(i);
-    json.key("name").string(nameOf(entry));
+    json.key("name").string(entry.name);
     json.key("kind");
     if (const char* kind = recordTypeName(entry.kind)) {
       json.string(kind);

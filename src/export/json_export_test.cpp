@@ -160,7 +160,7 @@ TEST(JsonExportTest, WalkedBankLoadsInPythonWithItsRecordGraph) {
   std::string names;
   for (int32_t i = 1; i < walked.bank.table.size(); ++i) {
     names += 'x';
-    for (const char* c = walked.bank.table[i].name; *c != '\0'; ++c) {
+    for (const char* c = walked.bank.table[i].name.c_str(); *c != '\0'; ++c) {
       names += "0123456789abcdef"[static_cast<uint8_t>(*c) >> 4];
       names += "0123456789abcdef"[static_cast<uint8_t>(*c) & 15];
     }
@@ -242,7 +242,7 @@ struct Table {
   BankFile bank;
   Table& add(const char* name, StructKind kind, RecordData data) {
     StructEntry& e = bank.table.append(0x100u * static_cast<uint32_t>(bank.table.size()));
-    std::snprintf(e.name, sizeof e.name, "%s", name);
+    e.name = name;
     e.kind = kind;
     e.data = std::move(data);
     bank.counters.structCount = bank.table.size();
