@@ -107,8 +107,8 @@ class SoundFontTest : public ::testing::Test {
 
   // The samples of the WAV file of the wave table at `entry`.
   std::vector<int16_t> wavSamples(int32_t entry) const {
-    for (size_t k = 0; k < bank_.waves.size(); ++k) {
-      if (bank_.waves[k].entry != entry) continue;
+    for (size_t k = 0; k < set_.samples.size(); ++k) {
+      if (set_.samples[k].record != entry) continue;
       const std::vector<uint8_t>& file = wavs_.files.at(waveNames_[k].path);
       std::vector<int16_t> out((file.size() - kWavHeaderSize) / 2);
       const uint32_t data = file[54] | file[55] << 8 | file[56] << 16 | file[57] << 24;
@@ -122,10 +122,6 @@ class SoundFontTest : public ::testing::Test {
   }
   std::vector<int16_t> samplesOf(const test::Sf2SampleHeader& h) const {
     return std::vector<int16_t>(sf_.samples.begin() + h.start, sf_.samples.begin() + h.end);
-  }
-  const ALInstrument& instrument(int bank, int slot) const {
-    const ALBank& b = bank_.table[bank_.table[1].as<ALBankFile>().banks[static_cast<size_t>(bank)]].as<ALBank>();
-    return bank_.table[slot < 0 ? b.percussion : b.insts[static_cast<size_t>(slot)]].as<ALInstrument>();
   }
   int gen(const test::Sf2Zone& z, uint16_t oper, int fallback = 0) const {
     const test::Sf2Generator* g = z.find(oper);
@@ -168,37 +164,42 @@ TEST_F(SoundFontTest, PresetsAreTheProgramsAndTheDrumKits) {
   EXPECT_EQ(report_.errText(), "");
 }
 
-// For every preset and every (key, velocity): exactly the zone of the sound
-// the console's binary search picks, or silence; that zone plays the sound's
-// wave (the PCM of its WAV file) at its bank's rate and the console's pitch.
+// The model's zone for (key, velocity) in `inst`, or nullptr: at most one
+// holds it (the lowering's own test checks it against the console).
+const Zone* zoneFor(const zaft::Instrument& inst, int key, int vel) {
+  for (const Zone& z : inst.zones) {
+    if (z.keyMin <= key && key <= z.keyMax && z.velocityMin <= vel && vel <= z.velocityMax) return &z;
+  }
+  return nullptr;
+}
+
+// For every preset and every (key, velocity): exactly the zone the model
+// (the console's choice) has, or silence; that zone plays its sample (the
+// PCM of its WAV file) at its bank's rate and the console's pitch.
 TEST_F(SoundFontTest, EveryNotePlaysTheConsolesSoundAtItsPitch) {
-  const int rates[] = {22050, 16000};
   std::set<std::pair<int, int>> checkedPcm;
-  for (const test::Sf2Preset& p : sf_.presets) {
-    const bool drums = p.bank == 128;
-    const int bankIndex = drums ? p.program : p.bank;
-    const ALInstrument& inst = instrument(bankIndex, drums ? -1 : p.program);
+  ASSERT_EQ(sf_.presets.size(), set_.presets.size());
+  for (const Preset& preset : set_.presets) {
+    const zaft::Instrument& inst = set_.instruments[static_cast<size_t>(preset.instrument)];
     for (int key = 0; key < 128; ++key) {
       for (int vel = 0; vel < 128; ++vel) {
-        const auto sounding = test::soundingZones(sf_, p.bank, p.program, key, vel);
-        const int console = consoleSoundFor(bank_.table, inst, key, vel);
-        ASSERT_EQ(sounding.size(), console < 0 ? 0u : 1u) << p.name << " " << key << " " << vel;
-        if (console < 0) continue;
+        const auto sounding = test::soundingZones(sf_, preset.bank, preset.program, key, vel);
+        const Zone* model = zoneFor(inst, key, vel);
+        ASSERT_EQ(sounding.size(), model == nullptr ? 0u : 1u) << inst.name << " " << key << " " << vel;
+        if (model == nullptr) continue;
         const test::Sf2Zone& zone = sf_.instruments[static_cast<size_t>(sounding[0].first)]
                                         .zones[static_cast<size_t>(sounding[0].second)];
-        const ALSound& sound = bank_.table[inst.sounds[static_cast<size_t>(console)]].as<ALSound>();
-        const ALKeyMap& km = bank_.table[sound.keyMap].as<ALKeyMap>();
         const int sample = gen(zone, test::kSf2GenSampleId);
         const test::Sf2SampleHeader& h = sf_.sampleHeaders[static_cast<size_t>(sample)];
-        EXPECT_EQ(h.rate, static_cast<uint32_t>(rates[bankIndex]));
+        EXPECT_EQ(h.rate, static_cast<uint32_t>(inst.rate));
         const double cents = (key - gen(zone, test::kSf2GenOverridingRootKey, h.originalPitch) +
                               gen(zone, 51)) * 100.0 + gen(zone, 52);
-        const double byConsole = ((key - km.keyBase) * 100.0 + km.detune) / 1200.0;
-        ASSERT_NEAR(std::exp2(cents / 1200.0), std::exp2(byConsole), 1e-9) << key;
-        if (checkedPcm.insert({sample, sound.wavetable}).second) {
+        ASSERT_NEAR(std::exp2(cents / 1200.0), playbackRatio(SamplePitch{model->pitchCents}, key),
+                    1e-9) << key;
+        if (checkedPcm.insert({sample, model->sample}).second) {
           // These waves' loops end at their last point or keep the rules:
           // their points start the sample (LoopsKeepTheRulesAndSoundTheSame).
-          const std::vector<int16_t> wav = wavSamples(sound.wavetable);
+          const std::vector<int16_t> wav = wavSamples(set_.samples[model->sample].record);
           std::vector<int16_t> points = samplesOf(h);
           points.resize(std::min(points.size(), wav.size()));
           EXPECT_EQ(points, wav) << h.name;
@@ -207,10 +208,9 @@ TEST_F(SoundFontTest, EveryNotePlaysTheConsolesSoundAtItsPitch) {
     }
   }
   // The unsorted instrument: key 35 lies in its third sound's range, but the
-  // search turns away from it, so the console plays nothing.
+  // console's search turns away from it, so nothing plays.
   EXPECT_TRUE(test::soundingZones(sf_, 1, 0, 35, 100).empty());
-  EXPECT_EQ(consoleSoundFor(bank_.table, instrument(1, 0), 35, 100), -1);
-  EXPECT_EQ(consoleSoundFor(bank_.table, instrument(1, 0), 65, 100), 1);
+  EXPECT_EQ(test::soundingZones(sf_, 1, 0, 65, 100).size(), 1u);
 }
 
 // A wave played at two rates has two headers over the same PCM; loops as
