@@ -328,4 +328,21 @@ Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
   return s;
 }
 
+std::string optionUsageLines() {
+  constexpr size_t kValueColumn = 10;  // "/x" and the value's name take this many
+  std::string lines;
+  for (const OptionRow& row : kOptions) {
+    if (row.usage == nullptr) continue;
+    std::string head = std::string(" ") + (row.value ? row.value : "");
+    head.resize(std::max(kValueColumn, head.size() + 1), ' ');
+    lines += std::string("  /") + row.letter + head;
+    for (const char* c = row.usage; *c != '\0'; ++c) {
+      lines += *c;
+      if (*c == '\n') lines += std::string(kValueColumn + 4, ' ');
+    }
+    lines += '\n';
+  }
+  return lines;
+}
+
 }  // namespace zaft

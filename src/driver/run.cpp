@@ -15,7 +15,9 @@ namespace zaft {
 
 namespace {
 
-const char* const kUsageText =
+// The usage text up to the ROM's file name is fixed; the lines of the later
+// options come from the option table.
+const char* const kFixedUsage =
     "ZAFT: N64 sound bank extractor\n"
     "usage:\n"
     "  ZAFT [/c offset] [/t offset] [/q] [/f width] [/o header]\n"
@@ -30,19 +32,12 @@ const char* const kUsageText =
     "              %i Instrument       %s Sound\n"
     "              %c Struct Id\n"
     "  /a ratio    Sampling rate adjustment. Default = 1.0 (none)\n"
-    "  filename    ROM Filename. Any format (byte swapped or not)\n"
-    "  /d dir      Output folder, created when missing. Default = current folder\n"
-    "  /x          Extract every bank file found, each into a folder CTL_xxxxxx\n"
-    "  /l          Add loop points and root key to WAV files (a \"smpl\" chunk)\n"
-    "  /j file     Also describe the bank file as a JSON document\n"
-    "  /g          Search the ROM for the sample block when the guess does not fit\n"
-    "  /s file     Also write the instruments as a SoundFont 2 file\n"
-    "  /m          Extract every sequence bank found, each into a folder SEQ_xxxxxx\n"
-    "  /u          No limit on what the run writes (default: 64 times the ROM's size, at least\n"
-    "              512 MiB, and 100,000 files and folders)\n"
-    "  /p threads  Threads that decode WAV files, one of them also writing (1: a single\n"
-    "              thread does all). Default = one per core, at most 4\n"
-    "\n";
+    "  filename    ROM Filename. Any format (byte swapped or not)\n";
+
+const std::string& usageText() {
+  static const std::string text = kFixedUsage + optionUsageLines() + "\n";
+  return text;
+}
 
 bool isHelpRequest(const std::string& arg) {
   return arg == "-h" || arg == "--help" || arg == "/?";
@@ -67,7 +62,7 @@ std::optional<int> helpOrVersion(const std::vector<std::string>& args, FILE* out
 // The whole run the command line asks for; gives the exit status.
 int runCommandLine(const std::vector<std::string>& args, FILE* out, Reporter& report) {
   if (args.size() < 2) {
-    report.err(kUsageText);
+    report.err(usageText());
     return 1;
   }
   if (const std::optional<int> status = helpOrVersion(args, out)) return *status;
@@ -89,7 +84,7 @@ int runCommandLine(const std::vector<std::string>& args, FILE* out, Reporter& re
 
 }  // namespace
 
-void printUsageText(FILE* stream) { std::fputs(kUsageText, stream); }
+void printUsageText(FILE* stream) { std::fputs(usageText().c_str(), stream); }
 
 int runZaft(const std::vector<std::string>& args, FILE* out, FILE* err) {
   const SignalScope signals;
