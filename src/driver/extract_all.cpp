@@ -1,4 +1,5 @@
 #include "driver/bank_run.h"
+#include "driver/summary.h"
 
 #include <algorithm>
 #include <memory>
@@ -41,14 +42,12 @@ void Run::ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int&
       continue;
     }
     budget_.require(midi.fileBytes);
-    std::unique_ptr<ByteSink> sink = files_.open(name.path);
-    if (!sink) {
-      fatal("Unable to write to MIDI file %s\n  %s\n", name.path.c_str(), files_.error().c_str());
-    }
-    writeMidi(midi, *sink);
-    if (!sink->finish()) {
-      fatal("Error while writing MIDI file %s: %s\n", name.path.c_str(), sink->error().c_str());
-    }
+    // A file that cannot be written ends the sequence bank: its message is
+    // the failure's.
+    NullReporter quiet;
+    const std::string failure = writeOutput(
+        files_, name, [&](ByteSink& sink) { writeMidi(midi, sink); return std::string(); }, quiet);
+    if (!failure.empty()) throw FatalError(failure);
     info.file = done.folder + "/" + name.name;
     ++files;
     if (midi.info.standard && !midi.problems.empty()) ++damaged;
@@ -58,141 +57,64 @@ void Run::ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int&
   }
 }
 
+namespace {
+
+// Runs one step of /x or /m (a bank file, a sequence bank) and gives its
+// status: the step's own, or "failed: " and why when it threw, said there.
+template <class Step>
+std::string statusOf(Reporter& report, Step step) {
+  try {
+    return step();
+  } catch (const std::exception& error) {
+    if (dynamic_cast<const FatalError*>(&error) != nullptr) {
+      report.err(error.what());
+    } else {
+      report.errf("\nAbnormal termination: %s\n", error.what());
+    }
+    return "failed: " + oneLine(error.what());
+  }
+}
+
+}  // namespace
+
 // /x: every bank file, each into a folder of its own. One bank file's
 // failure ends that bank file only. A bank file whose revision is not "B1"
 // is no failure (as in a single run): its line says so.
 int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<SequenceBank>& sequences,
                     bool withBankFiles) {
-  struct Done {
-    BankJob job;
-    BankOutcome outcome;
-    std::string status;  // "ok", or what went wrong
-    std::string folder;
-  };
-  std::vector<Done> done;
+  std::vector<BankFileResult> banks;
   for (const BankJob& given : jobs) {
-    Done d;
+    BankFileResult& d = banks.emplace_back();
     d.job = given;
     d.folder = formatText("CTL_%06X", static_cast<unsigned>(given.ctlOffset));
     d.job.folder = OutputPlan::pathIn(s_.outputDir, d.folder);
-    try {
+    d.status = statusOf(report_, [&] {
       makeFolder(d.job.folder, budget_);
       searchWhenGuessFails(d.job);
       reportSettings(d.job);
       rip(d.job, d.outcome);
-      d.status = !d.outcome.recognized      ? "unrecognized bank file revision"
-                 : !d.outcome.failure.empty() ? "failed: " + oneLine(d.outcome.failure)
-                 : d.job.tblGuessedAmong > 1
-                     ? formatText("ok (sample block guessed among %lld%s)",
-                                  static_cast<long long>(d.job.tblGuessedAmong),
-                                  d.job.tblGuessCounted ? "" : " or more")
-                     : "ok";
-    } catch (const std::exception& error) {
-      if (dynamic_cast<const FatalError*>(&error) != nullptr) {
-        report_.err(error.what());
-      } else {
-        report_.errf("\nAbnormal termination: %s\n", error.what());
-      }
-      d.status = "failed: " + oneLine(error.what());
-    }
-    done.push_back(std::move(d));
+      return bankFileStatus(d.job, d.outcome);
+    });
     // The output limit ends the whole run, not only this bank file.
     if (budget_.exhausted()) break;
   }
-  std::vector<JsonSequenceBank> music;
-  std::vector<int> midiFiles;
+  std::vector<SequenceBankResult> music;
   for (const SequenceBank& bank : sequences) {
     if (budget_.exhausted()) break;
-    JsonSequenceBank& m = music.emplace_back();
-    int& files = midiFiles.emplace_back(0);
-    m.offset = bank.offset;
-    m.folder = formatText("SEQ_%06X", static_cast<unsigned>(bank.offset));
-    m.status = "ok";
-    try {
-      ripSequenceBank(bank, m, files);
-    } catch (const std::exception& error) {
-      if (dynamic_cast<const FatalError*>(&error) != nullptr) {
-        report_.err(error.what());
-      } else {
-        report_.errf("\nAbnormal termination: %s\n", error.what());
-      }
-      m.status = "failed: " + oneLine(error.what());
-    }
+    SequenceBankResult& m = music.emplace_back();
+    m.sequences = bank.sequences.size();
+    m.done.offset = bank.offset;
+    m.done.folder = formatText("SEQ_%06X", static_cast<unsigned>(bank.offset));
+    m.done.status = "ok";
+    m.done.status = statusOf(report_, [&] {
+      ripSequenceBank(bank, m.done, m.midiFiles);
+      return m.done.status;
+    });
   }
-
-  int failed = 0, unrecognized = 0, wavFiles = 0;
-  report_.err("\nSummary:\n");
-  for (const Done& d : done) {
-    const std::string tbl = d.job.tbl
-                                ? formatText(".tbl 0x%06X", static_cast<unsigned>(d.job.tbl->offset))
-                                : std::string("no .tbl (header only)");
-    report_.errf("  CTL_%06X  .ctl 0x%06X  %s  %d records  %d .wav files  %s\n",
-                 static_cast<unsigned>(d.job.ctlOffset), static_cast<unsigned>(d.job.ctlOffset),
-                 tbl.c_str(), d.outcome.records, d.outcome.wavFiles, d.status.c_str());
-    if (d.status.rfind("failed", 0) == 0) ++failed;
-    if (!d.outcome.recognized && d.status.rfind("unrecognized", 0) == 0) ++unrecognized;
-    wavFiles += d.outcome.wavFiles;
-  }
-  const size_t ok = done.size() - static_cast<size_t>(failed + unrecognized);
-  int musicFailed = 0, musicDamaged = 0, midiTotal = 0;
-  for (size_t k = 0; k < music.size(); ++k) {
-    report_.errf("  %s  .seq 0x%06X  %zu sequences  %d .mid files  %s\n", music[k].folder.c_str(),
-                 static_cast<unsigned>(music[k].offset), sequences[k].sequences.size(), midiFiles[k],
-                 music[k].status.c_str());
-    if (music[k].status.rfind("failed", 0) == 0) ++musicFailed;
-    if (music[k].status.rfind("damaged", 0) == 0) ++musicDamaged;
-    midiTotal += midiFiles[k];
-  }
-  if (withBankFiles) {
-    report_.errf("%zu bank files: %zu ok, %d failed", done.size(), ok, failed);
-    if (unrecognized > 0) report_.errf(", %d unrecognized", unrecognized);
-    report_.errf("; %d .wav files in all\n", wavFiles);
-  }
-  if (!music.empty() || !withBankFiles) {
-    report_.errf("%zu sequence banks: %zu ok, %d failed", music.size(),
-                 music.size() - static_cast<size_t>(musicFailed + musicDamaged), musicFailed);
-    if (musicDamaged > 0) report_.errf(", %d damaged", musicDamaged);
-    report_.errf("; %d .mid files in all\n", midiTotal);
-  }
-  failed += musicFailed;
-
-  if (!s_.jsonName.empty()) {
-    // The index of the bank files' documents, in the output folder.
-    std::vector<JsonIndexEntry> entries;
-    for (const Done& d : done) {
-      JsonIndexEntry e;
-      e.ctlOffset = d.job.ctlOffset;
-      if (d.job.tbl) e.tblOffset = d.job.tbl->offset;
-      e.folder = d.folder;
-      const std::vector<const Exporter*>& written = d.outcome.written;
-      const bool documented =
-          std::find(written.begin(), written.end(), &jsonExporter()) != written.end();
-      e.document = documented ? d.folder + "/" + s_.jsonName : std::string();
-      e.status = d.status;
-      e.records = d.outcome.records;
-      e.wavFiles = d.outcome.wavFiles;
-      entries.push_back(e);
-    }
-    const PlannedFile index = plan_.planIndex(s_.outputDir, s_.jsonName);
-    if (index.refused()) {
-      report_.err(index.refusal);
-      return 1;
-    }
-    std::unique_ptr<ByteSink> sink = files_.open(index.path);
-    if (!sink) {
-      report_.errf("Unable to write to JSON file %s\n  %s\n", index.path.c_str(),
-                   files_.error().c_str());
-      return 1;
-    }
-    {
-      JsonWriter json(*sink);
-      writeJsonIndex(jsonRunInfo(rom_), entries, music, json);
-    }
-    if (!sink->finish()) {
-      report_.errf("Error while writing JSON file %s: %s\n", index.path.c_str(),
-                   sink->error().c_str());
-      return 1;
-    }
+  const int failed = reportSummary(banks, music, withBankFiles, report_);
+  if (!s_.jsonName.empty() &&
+      !writeRunIndex(banks, music, s_, rom_, plan_, files_, report_)) {
+    return 1;
   }
   return failed == 0 && !budget_.exhausted() ? 0 : 1;
 }

@@ -159,91 +159,190 @@ void refuseNegativeOffset(const std::vector<std::string>& args, const char* name
 
 }  // namespace
 
-Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
-  Settings s;
-  const int last = static_cast<int>(args.size()) - 1;
-  s.romPath = args[static_cast<size_t>(last)];
-  if (int32_t tbl = 0; optionInt(args, "t", tbl) != 0) {
-    refuseNegativeOffset(args, "t", tbl);
+namespace {
+
+// One option as the command line gives it, for the row that reads it.
+struct Given {
+  const std::vector<std::string>& args;
+  const char* name;  // the option's letter
+  Reporter& report;
+  // The argument after the option, or nullptr when the option is missing
+  // or the last argument (the ROM's name).
+  const std::string* next() const {
+    const int i = findOption(args, name);
+    if (i == 0 || i == static_cast<int>(args.size()) - 1) return nullptr;
+    return &args[static_cast<size_t>(i + 1)];
+  }
+  bool present() const { return findOption(args, name) != 0; }
+};
+
+// The output folder may be an absolute path: a value that begins with "/" is
+// taken unless it looks like an option ("/" and one character).
+bool isFolderValue(const std::string& value) {
+  return value.empty() || value[0] != '/' || value.size() > 2;
+}
+
+void readTbl(const Given& g, Settings& s) {
+  if (int32_t tbl = 0; optionInt(g.args, g.name, tbl) != 0) {
+    refuseNegativeOffset(g.args, g.name, tbl);
     s.tbl = SampleBlock{tbl, OffsetSource::Given};
   }
-  s.verbose = findOption(args, "q") == 0;
+}
 
+void readCtl(const Given& g, Settings& s) {
+  s.ctlGiven = optionInt(g.args, g.name, s.ctlOffset) != 0;
+  if (s.ctlGiven) refuseNegativeOffset(g.args, g.name, s.ctlOffset);
+}
+
+void readTemplate(const Given& g, Settings& s) {
   std::string text;
-  if (optionText(args, "n", text) != 0) {
-    if (text.size() > kMaxTemplateLength) {
-      fatal("The /n template is too long (at most %zu characters): %s\n", kMaxTemplateLength,
-            text.c_str());
-    }
-    s.nameTemplate = text;
+  if (optionText(g.args, g.name, text) == 0) return;
+  if (text.size() > kMaxTemplateLength) {
+    fatal("The /n template is too long (at most %zu characters): %s\n", kMaxTemplateLength,
+          text.c_str());
   }
-  optionInt(args, "f", s.fieldWidth);
-  optionReal(args, "a", s.rateRatio);
+  s.nameTemplate = text;
+}
 
-  // The output folder may be an absolute path: a value that begins with "/"
-  // is taken unless it looks like an option ("/" and one character).
-  if (const int d = findOption(args, "d"); d != 0 && d < last) {
-    const std::string& value = args[static_cast<size_t>(d + 1)];
-    if (value.empty() || value[0] != '/' || value.size() > 2) {
-      s.outputDir = value;
-    } else {
-      // "/" and one character reads as an option, and "/" alone as nothing:
-      // said, rather than writing into the current folder in silence.
-      report.errf("Warning: /d takes no value \"%s\" (it reads as an option); the files go into "
-                  "the current folder\n",
-                  value.c_str());
-    }
+void readHeaderName(const Given& g, Settings& s) {
+  std::string text;
+  if (optionText(g.args, g.name, text) == 0) return;
+  if (text.size() > kMaxHeaderNameLength) {
+    fatal("The /o header name is too long (at most %zu characters): %s\n", kMaxHeaderNameLength,
+          text.c_str());
   }
+  s.headerName = text;
+}
 
-  // A path after /o or /j that begins with "/" is read as an option, not as
-  // the file's name; say so rather than silently writing CONTROL.H, or no
-  // JSON document at all.
-  if (const int o = findOption(args, "o"); o != 0 && o < last) {
-    const std::string& next = args[static_cast<size_t>(o + 1)];
-    if (next.size() > 2 && next[0] == '/') {
-      report.errf(
-          "Warning: /o takes no value that begins with \"/\" (%s); the header keeps its "
-          "default name\n",
-          next.c_str());
-    }
-  }
-  for (const auto& [letter, what] : {std::pair{"j", "JSON document"}, std::pair{"s", "soundfont"}}) {
-    if (const int i = findOption(args, letter); i != 0 && i < last) {
-      const std::string& next = args[static_cast<size_t>(i + 1)];
-      if (next.size() > 2 && next[0] == '/') {
-        report.errf(
-            "Warning: /%s takes no value that begins with \"/\" (%s); no %s is written (name "
-            "it inside the output folder, with /d for the folder)\n",
-            letter, next.c_str(), what);
-      } else if (next.empty() || next[0] == '/') {
-        report.errf("Warning: /%s has no usable value (\"%s\" %s); no %s is written\n", letter,
-                    next.c_str(), next.empty() ? "is no file name" : "reads as an option", what);
-      }
-    }
-  }
-  if (optionText(args, "o", text) != 0) {
-    if (text.size() > kMaxHeaderNameLength) {
-      fatal("The /o header name is too long (at most %zu characters): %s\n",
-            kMaxHeaderNameLength, text.c_str());
-    }
-    s.headerName = text;
-  }
-  s.extractAll = findOption(args, "x") != 0;
-  s.extractSequences = findOption(args, "m") != 0;
-  s.samplerChunk = findOption(args, "l") != 0;
-  optionText(args, "j", s.jsonName);
-  optionText(args, "s", s.soundfontName);
-  s.searchSampleBlock = findOption(args, "g") != 0;
-  s.unlimitedOutput = findOption(args, "u") != 0;
+void readThreads(const Given& g, Settings& s) {
   const unsigned cores = std::thread::hardware_concurrency();
   s.threads = std::clamp<int32_t>(static_cast<int32_t>(cores), 1, kDefaultThreads);
-  if (optionInt(args, "p", s.threads) != 0 && (s.threads < 1 || s.threads > kMaxThreads)) {
-    fatal("Value of /p must be between 1 and %d: %s\n", kMaxThreads,
-          args[static_cast<size_t>(findOption(args, "p") + 1)].c_str());
+  if (optionInt(g.args, g.name, s.threads) != 0 && (s.threads < 1 || s.threads > kMaxThreads)) {
+    fatal("Value of /p must be between 1 and %d: %s\n", kMaxThreads, g.next()->c_str());
   }
-  s.ctlGiven = optionInt(args, "c", s.ctlOffset) != 0;
-  if (s.ctlGiven) refuseNegativeOffset(args, "c", s.ctlOffset);
+}
+
+void readFolder(const Given& g, Settings& s) {
+  if (const std::string* value = g.next(); value != nullptr && isFolderValue(*value)) {
+    s.outputDir = *value;
+  }
+}
+
+// "/" and one character reads as an option, and "/" alone as nothing: said,
+// rather than writing into the current folder in silence.
+void warnFolder(const Given& g) {
+  if (const std::string* value = g.next(); value != nullptr && !isFolderValue(*value)) {
+    g.report.errf("Warning: /d takes no value \"%s\" (it reads as an option); the files go into "
+                  "the current folder\n",
+                  value->c_str());
+  }
+}
+
+// A path after /o, /j or /s that begins with "/" is read as an option, not
+// as the file's name; said rather than silently writing CONTROL.H, or no
+// document at all.
+void warnHeaderName(const Given& g) {
+  if (const std::string* next = g.next(); next != nullptr && next->size() > 2 && (*next)[0] == '/') {
+    g.report.errf(
+        "Warning: /o takes no value that begins with \"/\" (%s); the header keeps its default "
+        "name\n",
+        next->c_str());
+  }
+}
+
+void warnOutputName(const Given& g, const char* what) {
+  const std::string* next = g.next();
+  if (next == nullptr) return;
+  if (next->size() > 2 && (*next)[0] == '/') {
+    g.report.errf(
+        "Warning: /%s takes no value that begins with \"/\" (%s); no %s is written (name it "
+        "inside the output folder, with /d for the folder)\n",
+        g.name, next->c_str(), what);
+  } else if (next->empty() || (*next)[0] == '/') {
+    g.report.errf("Warning: /%s has no usable value (\"%s\" %s); no %s is written\n", g.name,
+                  next->c_str(), next->empty() ? "is no file name" : "reads as an option", what);
+  }
+}
+
+// Every option the tool takes, one row each, in the order they are read:
+// what they say comes out in this order. Each row's `warn` runs once every
+// row not read `late` has been read; the `late` rows are read after them.
+struct OptionRow {
+  char letter;
+  const char* value;  // the value's name in the usage text; nullptr for a switch
+  void (*read)(const Given&, Settings&);  // what the option sets
+  void (*warn)(const Given&) = nullptr;   // says when a value reads as an option
+  bool late = false;
+  // Its lines in the usage text (lines apart by "\n"); nullptr for the first
+  // seven options, whose lines are fixed text.
+  const char* usage = nullptr;
+};
+
+const OptionRow kOptions[] = {
+    {'t', "offset", readTbl},
+    {'q', nullptr, [](const Given& g, Settings& s) { s.verbose = !g.present(); }},
+    {'n', "template", readTemplate},
+    {'f', "width", [](const Given& g, Settings& s) { optionInt(g.args, g.name, s.fieldWidth); }},
+    {'a', "ratio", [](const Given& g, Settings& s) { optionReal(g.args, g.name, s.rateRatio); }},
+    {'d', "dir", readFolder, warnFolder, false,
+     "Output folder, created when missing. Default = current folder"},
+    {'o', "header", readHeaderName, warnHeaderName, true},
+    {'x', nullptr, [](const Given& g, Settings& s) { s.extractAll = g.present(); }, nullptr, false,
+     "Extract every bank file found, each into a folder CTL_xxxxxx"},
+    {'l', nullptr, [](const Given& g, Settings& s) { s.samplerChunk = g.present(); }, nullptr,
+     false, "Add loop points and root key to WAV files (a \"smpl\" chunk)"},
+    {'j', "file", [](const Given& g, Settings& s) { optionText(g.args, g.name, s.jsonName); },
+     [](const Given& g) { warnOutputName(g, "JSON document"); }, false,
+     "Also describe the bank file as a JSON document"},
+    {'g', nullptr, [](const Given& g, Settings& s) { s.searchSampleBlock = g.present(); }, nullptr,
+     false, "Search the ROM for the sample block when the guess does not fit"},
+    {'s', "file", [](const Given& g, Settings& s) { optionText(g.args, g.name, s.soundfontName); },
+     [](const Given& g) { warnOutputName(g, "soundfont"); }, false,
+     "Also write the instruments as a SoundFont 2 file"},
+    {'m', nullptr, [](const Given& g, Settings& s) { s.extractSequences = g.present(); }, nullptr,
+     false, "Extract every sequence bank found, each into a folder SEQ_xxxxxx"},
+    {'u', nullptr, [](const Given& g, Settings& s) { s.unlimitedOutput = g.present(); }, nullptr,
+     false,
+     "No limit on what the run writes (default: 64 times the ROM's size, at least\n"
+     "512 MiB, and 100,000 files and folders)"},
+    {'p', "threads", readThreads, nullptr, true,
+     "Threads that decode WAV files, one of them also writing (1: a single\n"
+     "thread does all). Default = one per core, at most 4"},
+    {'c', "offset", readCtl, nullptr, true},
+};
+
+}  // namespace
+
+Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
+  Settings s;
+  s.romPath = args.back();
+  const auto each = [&](auto&& step) {
+    for (const OptionRow& row : kOptions) {
+      const char name[2] = {row.letter, '\0'};
+      step(row, Given{args, name, report});
+    }
+  };
+  each([&](const OptionRow& row, const Given& g) { if (!row.late) row.read(g, s); });
+  each([&](const OptionRow& row, const Given& g) { if (row.warn) row.warn(g); });
+  each([&](const OptionRow& row, const Given& g) { if (row.late) row.read(g, s); });
   return s;
+}
+
+std::string optionUsageLines() {
+  constexpr size_t kValueColumn = 10;  // "/x" and the value's name take this many
+  std::string lines;
+  for (const OptionRow& row : kOptions) {
+    if (row.usage == nullptr) continue;
+    std::string head = std::string(" ") + (row.value ? row.value : "");
+    head.resize(std::max(kValueColumn, head.size() + 1), ' ');
+    lines += std::string("  /") + row.letter + head;
+    for (const char* c = row.usage; *c != '\0'; ++c) {
+      lines += *c;
+      if (*c == '\n') lines += std::string(kValueColumn + 4, ' ');
+    }
+    lines += '\n';
+  }
+  return lines;
 }
 
 }  // namespace zaft

@@ -48,6 +48,10 @@ struct Settings {
 // run (FatalError); a /o value that begins with "/" is warned about.
 Settings parseOptions(const std::vector<std::string>& args, Reporter& report);
 
+// The usage text's lines for the options beyond the first seven, one
+// option after another as the option table lists them.
+std::string optionUsageLines();
+
 // The option lookup. findOption gives the index of the first argument that
 // is "/" followed by exactly `name`, or 0. The value readers give back that
 // index when the option has an acceptable value (a next argument that does

@@ -201,145 +201,176 @@ struct Gather {
 // start's count controller once it knows it has one; a later reading takes
 // the pairs from `plan`.
 template <class Out>
-CompactTrackReader convertTrack(const uint8_t* sequence, int64_t len, int64_t start, uint8_t channel,
-                                Out& out, Gather* gather, const MidiTrackPlan* plan) {
-  CompactTrackReader in(sequence, len, start);
-  const uint8_t controller = static_cast<uint8_t>(0xB0 | channel);
-  std::vector<NoteOff> sounding;  // a heap, the next note-off on top
-  uint64_t last = 0, order = 0, end = 0;
-  int64_t extra = 0;  // count controllers found for starts already written (first reading)
-  const auto write = [&](uint64_t tick, const uint8_t* b, size_t n) {
-    out.put(tick - last, b, n);
-    last = tick;
-  };
-  const auto at = [&](uint64_t tick) {
-    while (!sounding.empty() && sounding.front().tick <= tick) {
-      if (sounding.size() == 1) {
-        const uint8_t b[3] = {sounding[0].status, sounding[0].key, kNoteOffVelocity};
-        write(sounding[0].tick, b, 3);
-        sounding.clear();
+class TrackConverter {
+ public:
+  TrackConverter(const uint8_t* sequence, int64_t len, int64_t start, uint8_t channel, Out& out,
+                 Gather* gather, const MidiTrackPlan* plan)
+      : in_(sequence, len, start), out_(out), gather_(gather), plan_(plan),
+        controller_(static_cast<uint8_t>(0xB0 | channel)) {}
+
+  CompactTrackReader run() {
+    SeqEvent e;
+    while (in_.next(e)) {
+      end_ = std::max(end_, e.tick);
+      switch (e.kind) {
+        case SeqEvent::Kind::Channel: channelEvent(e); break;
+        case SeqEvent::Kind::Tempo: tempoEvent(e); break;
+        case SeqEvent::Kind::LoopStart: loopStart(e); break;
+        case SeqEvent::Kind::LoopEnd: loopEnd(e); break;
+        case SeqEvent::Kind::End: break;
+      }
+      if constexpr (std::is_same_v<Out, SizeOut>) {
+        if (gather_ != nullptr && out_.bytes + extra_ > gather_->limit) {
+          gather_->overLimit = true;
+          break;
+        }
+      }
+    }
+    notesOffUntil(UINT64_MAX);
+    const uint8_t eot[3] = {0xFF, 0x2F, 0x00};
+    write(end_, eot, 3);
+    if constexpr (std::is_same_v<Out, SizeOut>) out_.bytes += extra_;
+    if (gather_ != nullptr) describeTrack();
+    return std::move(in_);
+  }
+
+ private:
+  void write(uint64_t tick, const uint8_t* b, size_t n) {
+    out_.put(tick - last_, b, n);
+    last_ = tick;
+  }
+
+  // The note-offs due by `tick`, in their order.
+  void notesOffUntil(uint64_t tick) {
+    while (!sounding_.empty() && sounding_.front().tick <= tick) {
+      if (sounding_.size() == 1) {
+        const uint8_t b[3] = {sounding_[0].status, sounding_[0].key, kNoteOffVelocity};
+        write(sounding_[0].tick, b, 3);
+        sounding_.clear();
         break;
       }
-      std::pop_heap(sounding.begin(), sounding.end(), std::greater<>());
-      const NoteOff& off = sounding.back();
+      std::pop_heap(sounding_.begin(), sounding_.end(), std::greater<>());
+      const NoteOff& off = sounding_.back();
       const uint8_t b[3] = {off.status, off.key, kNoteOffVelocity};
       write(off.tick, b, 3);
-      sounding.pop_back();
+      sounding_.pop_back();
     }
-  };
-  const auto event = [&](uint64_t tick, std::initializer_list<uint8_t> b) {
-    at(tick);
+  }
+
+  void event(uint64_t tick, std::initializer_list<uint8_t> b) {
+    notesOffUntil(tick);
     write(tick, b.begin(), b.size());
-  };
-  const auto marker = [&](uint64_t tick, const std::string& text) {
+  }
+
+  void marker(uint64_t tick, const std::string& text) {
     uint8_t b[32] = {0xFF, 0x06, static_cast<uint8_t>(text.size())};
     std::memcpy(b + 3, text.data(), text.size());
-    at(tick);
+    notesOffUntil(tick);
     write(tick, b, 3 + text.size());
-  };
-  LoopPairs loops;
-  uint32_t loopStarts = 0, loopEnds = 0;
-  SeqEvent e;
-  while (in.next(e)) {
-    end = std::max(end, e.tick);
-    switch (e.kind) {
-      case SeqEvent::Kind::Channel: {
-        const uint8_t type = e.status & 0xF0;
-        if (gather != nullptr) {
-          if (gather->firstChannel < 0) gather->firstChannel = e.status & 0x0F;
-          gather->channels |= 1u << (e.status & 0x0F);
-          if (type == 0xC0) gather->programs[e.data[0] >> 6] |= uint64_t{1} << (e.data[0] & 0x3F);
-        }
-        if (type == 0x90) {
-          at(e.tick);
-          if (sounding.size() >= kMaxSounding) {
-            in.stop("more than 65536 notes sound at once", e.at);
-            break;
-          }
-        }
-        if (e.dataBytes() == 2) {
-          event(e.tick, {e.status, e.data[0], e.data[1]});
-        } else {
-          event(e.tick, {e.status, e.data[0]});
-        }
-        if (type == 0x90) {
-          const uint64_t off = e.tick + e.duration;
-          sounding.push_back({off, order++, static_cast<uint8_t>(0x80 | (e.status & 0x0F)), e.data[0]});
-          std::push_heap(sounding.begin(), sounding.end(), std::greater<>());
-          end = std::max(end, off);
-        }
-        break;
-      }
-      case SeqEvent::Kind::Tempo:
-        if (gather != nullptr) gather->tempi->add(e.tick, e.tempo);
-        event(e.tick, {0xFF, 0x51, 0x03, static_cast<uint8_t>(e.tempo >> 16), static_cast<uint8_t>(e.tempo >> 8),
-                       static_cast<uint8_t>(e.tempo)});
-        break;
-      case SeqEvent::Kind::LoopStart: {
-        const uint32_t id = loopStarts++;
-        event(e.tick, {controller, kLoopStartController, static_cast<uint8_t>(e.loopNumber & 0x7F)});
-        if (gather != nullptr) {
-          gather->loopCounts.push_back(-1);
-          loops.open(e, id);
-        } else if (plan->loopCounts[id] >= 0) {
-          const int count = plan->loopCounts[id];
-          event(e.tick, {controller, count < 128 ? kLoopCountController : kLoopCountHighController,
-                         static_cast<uint8_t>(count < 128 ? count : count - 128)});
-        }
-        marker(e.tick, "loop start");
-        break;
-      }
-      case SeqEvent::Kind::LoopEnd: {
-        const uint32_t id = loopEnds++;
-        uint8_t number = 0;
-        if (gather != nullptr) {
-          LoopPairs::Start s;
-          if (loops.close(e.loopPosition, s)) {
-            number = s.number;
-            gather->loopCounts[s.id] = e.loopCount;
-            extra += kCountControllerBytes;
-            if (gather->info->loops.size() < kMaxListedLoops) {
-              gather->info->loops.push_back({gather->track, s.number, e.loopCount, s.tick, e.tick});
-            }
-          }
-          gather->loopNumbers.push_back(number);
-        } else {
-          number = plan->loopNumbers[id];
-        }
-        event(e.tick, {controller, kLoopEndController, static_cast<uint8_t>(number & 0x7F)});
-        marker(e.tick, e.loopCount == kLoopForEver ? std::string("loop end, for ever")
-                                                   : "loop end x " + std::to_string(e.loopCount));
-        break;
-      }
-      case SeqEvent::Kind::End:
-        break;
+  }
+
+  void channelEvent(const SeqEvent& e) {
+    const uint8_t type = e.status & 0xF0;
+    if (gather_ != nullptr) {
+      if (gather_->firstChannel < 0) gather_->firstChannel = e.status & 0x0F;
+      gather_->channels |= 1u << (e.status & 0x0F);
+      if (type == 0xC0) gather_->programs[e.data[0] >> 6] |= uint64_t{1} << (e.data[0] & 0x3F);
     }
-    if constexpr (std::is_same_v<Out, SizeOut>) {
-      if (gather != nullptr && out.bytes + extra > gather->limit) {
-        gather->overLimit = true;
-        break;
+    if (type == 0x90) {
+      notesOffUntil(e.tick);
+      if (sounding_.size() >= kMaxSounding) {
+        in_.stop("more than 65536 notes sound at once", e.at);
+        return;
       }
+    }
+    if (e.dataBytes() == 2) {
+      event(e.tick, {e.status, e.data[0], e.data[1]});
+    } else {
+      event(e.tick, {e.status, e.data[0]});
+    }
+    if (type == 0x90) {
+      const uint64_t off = e.tick + e.duration;
+      sounding_.push_back({off, order_++, static_cast<uint8_t>(0x80 | (e.status & 0x0F)), e.data[0]});
+      std::push_heap(sounding_.begin(), sounding_.end(), std::greater<>());
+      end_ = std::max(end_, off);
     }
   }
-  at(UINT64_MAX);
-  const uint8_t eot[3] = {0xFF, 0x2F, 0x00};
-  write(end, eot, 3);
-  if constexpr (std::is_same_v<Out, SizeOut>) out.bytes += extra;
-  if (gather != nullptr) {
+
+  void tempoEvent(const SeqEvent& e) {
+    if (gather_ != nullptr) gather_->tempi->add(e.tick, e.tempo);
+    event(e.tick, {0xFF, 0x51, 0x03, static_cast<uint8_t>(e.tempo >> 16), static_cast<uint8_t>(e.tempo >> 8),
+                   static_cast<uint8_t>(e.tempo)});
+  }
+
+  void loopStart(const SeqEvent& e) {
+    const uint32_t id = loopStarts_++;
+    event(e.tick, {controller_, kLoopStartController, static_cast<uint8_t>(e.loopNumber & 0x7F)});
+    if (gather_ != nullptr) {
+      gather_->loopCounts.push_back(-1);
+      loops_.open(e, id);
+    } else if (plan_->loopCounts[id] >= 0) {
+      const int count = plan_->loopCounts[id];
+      event(e.tick, {controller_, count < 128 ? kLoopCountController : kLoopCountHighController,
+                     static_cast<uint8_t>(count < 128 ? count : count - 128)});
+    }
+    marker(e.tick, "loop start");
+  }
+
+  void loopEnd(const SeqEvent& e) {
+    const uint32_t id = loopEnds_++;
+    uint8_t number = 0;
+    if (gather_ != nullptr) {
+      LoopPairs::Start s;
+      if (loops_.close(e.loopPosition, s)) {
+        number = s.number;
+        gather_->loopCounts[s.id] = e.loopCount;
+        extra_ += kCountControllerBytes;
+        if (gather_->info->loops.size() < kMaxListedLoops) {
+          gather_->info->loops.push_back({gather_->track, s.number, e.loopCount, s.tick, e.tick});
+        }
+      }
+      gather_->loopNumbers.push_back(number);
+    } else {
+      number = plan_->loopNumbers[id];
+    }
+    event(e.tick, {controller_, kLoopEndController, static_cast<uint8_t>(number & 0x7F)});
+    marker(e.tick, e.loopCount == kLoopForEver ? std::string("loop end, for ever")
+                                               : "loop end x " + std::to_string(e.loopCount));
+  }
+
+  // The first reading's findings into the sequence's description.
+  void describeTrack() {
+    SequenceInfo& info = *gather_->info;
     for (int c = 0; c < 16; ++c) {
-      if ((gather->channels >> c & 1) != 0) gather->info->channels.insert(c);
+      if ((gather_->channels >> c & 1) != 0) info.channels.insert(c);
     }
     for (int p = 0; p < 128; ++p) {
-      if ((gather->programs[p >> 6] >> (p & 0x3F) & 1) != 0) gather->info->programs.insert(p);
+      if ((gather_->programs[p >> 6] >> (p & 0x3F) & 1) != 0) info.programs.insert(p);
     }
-    gather->info->durationTicks = std::max(gather->info->durationTicks, end);
-    for (const LoopPairs::Start& s : loops.stillOpen()) {
-      if (gather->info->loops.size() < kMaxListedLoops) {
-        gather->info->loops.push_back({gather->track, s.number, -1, s.tick, s.tick});
+    info.durationTicks = std::max(info.durationTicks, end_);
+    for (const LoopPairs::Start& s : loops_.stillOpen()) {
+      if (info.loops.size() < kMaxListedLoops) {
+        info.loops.push_back({gather_->track, s.number, -1, s.tick, s.tick});
       }
     }
   }
-  return in;
+
+  CompactTrackReader in_;
+  Out& out_;
+  Gather* gather_;
+  const MidiTrackPlan* plan_;
+  const uint8_t controller_;
+  std::vector<NoteOff> sounding_;  // a heap, the next note-off on top
+  uint64_t last_ = 0, order_ = 0, end_ = 0;
+  int64_t extra_ = 0;  // count controllers found for starts already written (first reading)
+  LoopPairs loops_;
+  uint32_t loopStarts_ = 0, loopEnds_ = 0;
+};
+
+template <class Out>
+CompactTrackReader convertTrack(const uint8_t* sequence, int64_t len, int64_t start, uint8_t channel,
+                                Out& out, Gather* gather, const MidiTrackPlan* plan) {
+  return TrackConverter<Out>(sequence, len, start, channel, out, gather, plan).run();
 }
 
 void putBE32(uint8_t* out, uint32_t v) {
@@ -433,6 +464,55 @@ void describeStandardTrack(StandardReader in, int track, SequenceInfo& info, Tem
 
 }  // namespace
 
+namespace {
+
+// A track read for the first time: its size, channel and loop pairs, and
+// what it adds to the description. Gives its problem, if any.
+SequenceProblem readTrack(const uint8_t* sequence, int64_t len, int64_t maxFileBytes, int track,
+                          Tempi& tempi, MidiSequence& out, int& firstChannel) {
+  MidiTrackPlan& plan = out.tracks.back();
+  Gather gather;
+  gather.info = &out.info;
+  gather.tempi = &tempi;
+  gather.track = track;
+  gather.limit = maxFileBytes - out.fileBytes - kChunkHeaderBytes;
+  SizeOut size;
+  const CompactTrackReader in = convertTrack(sequence, len, plan.start, 0, size, &gather, nullptr);
+  plan.bytes = size.bytes;
+  plan.channel = static_cast<uint8_t>(gather.firstChannel >= 0 ? gather.firstChannel : track);
+  firstChannel = gather.firstChannel;
+  plan.loopCounts = std::move(gather.loopCounts);
+  plan.loopNumbers = std::move(gather.loopNumbers);
+  out.overLimit = gather.overLimit;
+  return {track, in.problemAt(), in.problem()};
+}
+
+// A track whose bytes an earlier track already read: the same bytes read
+// the same, only the track's number differs. Gives its problem, if any.
+SequenceProblem repeatTrack(int track, const std::vector<int>& firstChannels, MidiSequence& out) {
+  MidiTrackPlan& plan = out.tracks.back();
+  const MidiTrackPlan& first = out.tracks[plan.reading];
+  plan.bytes = first.bytes;
+  plan.channel = firstChannels[plan.reading] >= 0 ? first.channel : static_cast<uint8_t>(track);
+  SequenceProblem problem{track, 0, ""};
+  for (const SequenceProblem& p : out.problems) {
+    if (p.track == first.index) {
+      problem.what = p.what;
+      problem.at = p.at;
+    }
+  }
+  const size_t listed = out.info.loops.size();
+  for (size_t k = 0; k < listed && out.info.loops.size() < kMaxListedLoops; ++k) {
+    if (out.info.loops[k].track != first.index) continue;
+    SequenceLoop l = out.info.loops[k];
+    l.track = track;
+    out.info.loops.push_back(l);
+  }
+  return problem;
+}
+
+}  // namespace
+
 MidiSequence compactToMidi(const uint8_t* sequence, int64_t len, int64_t maxFileBytes) {
   MidiSequence out;
   out.sequence = sequence;
@@ -461,44 +541,10 @@ MidiSequence compactToMidi(const uint8_t* sequence, int64_t len, int64_t maxFile
         break;
       }
     }
-    std::string problem;
-    int64_t problemAt = 0;
-    if (plan.reading + 1 == out.tracks.size()) {
-      Gather gather;
-      gather.info = &out.info;
-      gather.tempi = &tempi;
-      gather.track = t;
-      gather.limit = maxFileBytes - out.fileBytes - kChunkHeaderBytes;
-      SizeOut size;
-      const CompactTrackReader in = convertTrack(sequence, len, plan.start, 0, size, &gather, nullptr);
-      plan.bytes = size.bytes;
-      plan.channel = static_cast<uint8_t>(gather.firstChannel >= 0 ? gather.firstChannel : t);
-      firstChannels.back() = gather.firstChannel;
-      plan.loopCounts = std::move(gather.loopCounts);
-      plan.loopNumbers = std::move(gather.loopNumbers);
-      out.overLimit = gather.overLimit;
-      problem = in.problem();
-      problemAt = in.problemAt();
-    } else {
-      // The same bytes read the same: only the track's number differs.
-      const MidiTrackPlan& first = out.tracks[plan.reading];
-      plan.bytes = first.bytes;
-      plan.channel = firstChannels[plan.reading] >= 0 ? first.channel : static_cast<uint8_t>(t);
-      for (const SequenceProblem& p : out.problems) {
-        if (p.track == first.index) {
-          problem = p.what;
-          problemAt = p.at;
-        }
-      }
-      const size_t listed = out.info.loops.size();
-      for (size_t k = 0; k < listed && out.info.loops.size() < kMaxListedLoops; ++k) {
-        if (out.info.loops[k].track != first.index) continue;
-        SequenceLoop l = out.info.loops[k];
-        l.track = t;
-        out.info.loops.push_back(l);
-      }
-    }
-    if (!problem.empty()) out.problems.push_back({t, problemAt, problem});
+    SequenceProblem problem = plan.reading + 1 == out.tracks.size()
+                                  ? readTrack(sequence, len, maxFileBytes, t, tempi, out, firstChannels.back())
+                                  : repeatTrack(t, firstChannels, out);
+    if (!problem.what.empty()) out.problems.push_back(std::move(problem));
     out.fileBytes += kChunkHeaderBytes + plan.bytes;
     if (out.fileBytes > maxFileBytes) out.overLimit = true;
   }

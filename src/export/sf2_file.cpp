@@ -83,66 +83,84 @@ Bytes infoList(const Contents& c) {
   return info;
 }
 
-Bytes pdtaList(const Contents& c) {
-  Bytes phdr, pbag, pmod, pgen, inst, ibag, imod, igen, shdr;
+// One level of the hydra: the headers, their zones ("bags"), the zones'
+// modulators and generators, each list ending in its terminal record.
+struct HydraLists {
+  Bytes headers, bags, mods, gens;
+};
+
+HydraLists presetLists(const Contents& c) {
+  HydraLists l;
   uint16_t bags = 0, gens = 0;
   const auto presetHeader = [&](const std::string& name, uint16_t program, uint16_t bank) {
-    phdr.name(name);
-    phdr.u16(program);
-    phdr.u16(bank);
-    phdr.u16(bags);
-    phdr.u32(0);  // library, genre, morphology
-    phdr.u32(0);
-    phdr.u32(0);
+    l.headers.name(name);
+    l.headers.u16(program);
+    l.headers.u16(bank);
+    l.headers.u16(bags);
+    l.headers.u32(0);  // library, genre, morphology
+    l.headers.u32(0);
+    l.headers.u32(0);
   };
   for (const Preset& p : c.presets) {
     presetHeader(p.name, p.program, p.bank);
-    pbag.u16(gens);
-    pbag.u16(0);
+    l.bags.u16(gens);
+    l.bags.u16(0);
     ++bags;
-    pgen.u16(kInstrument);
-    pgen.u16(static_cast<uint16_t>(p.instrument));
+    l.gens.u16(kInstrument);
+    l.gens.u16(static_cast<uint16_t>(p.instrument));
     ++gens;
   }
   presetHeader("EOP", 0, 0);
-  pbag.u16(gens);
-  pbag.u16(0);
-  for (int k = 0; k < 10; ++k) pmod.u8(0);
-  pgen.u32(0);
+  l.bags.u16(gens);
+  l.bags.u16(0);
+  for (int k = 0; k < 10; ++k) l.mods.u8(0);
+  l.gens.u32(0);
+  return l;
+}
 
-  uint32_t ibags = 0, igens = 0, imods = 0;
+// Velocity as linear amplitude, in place of the default curve; the default
+// pitch wheel (its range set by the sequence) off, and the instrument's own
+// bend range in cents instead.
+void zoneModulators(const Zone& z, Bytes& mods) {
+  const uint16_t rows[3][5] = {
+      {kVelocityNegativeConcave, kInitialAttenuation, static_cast<uint16_t>(kLinearVelocityCb), 0, 0},
+      {kPitchWheelBipolar, kInitialPitch, 0, kPitchWheelSensitivity, 0},
+      {kPitchWheelBipolar, kInitialPitch, static_cast<uint16_t>(z.bendRange), 0, 0}};
+  for (const auto& m : rows) {
+    for (uint16_t v : m) mods.u16(v);
+  }
+}
+
+HydraLists instrumentLists(const Contents& c) {
+  HydraLists l;
+  uint32_t bags = 0, gens = 0, mods = 0;
   for (const Instrument& i : c.instruments) {
-    inst.name(i.name);
-    inst.u16(static_cast<uint16_t>(ibags));
+    l.headers.name(i.name);
+    l.headers.u16(static_cast<uint16_t>(bags));
     for (const Zone& z : i.zones) {
-      ibag.u16(static_cast<uint16_t>(igens));
-      ibag.u16(static_cast<uint16_t>(imods));
-      ++ibags;
+      l.bags.u16(static_cast<uint16_t>(gens));
+      l.bags.u16(static_cast<uint16_t>(mods));
+      ++bags;
       for (const GenValue& g : z.gens) {
-        igen.u16(g.oper);
-        igen.u16(g.amount);
-        ++igens;
+        l.gens.u16(g.oper);
+        l.gens.u16(g.amount);
+        ++gens;
       }
-      // Velocity as linear amplitude, in place of the default curve; the
-      // default pitch wheel (its range set by the sequence) off, and the
-      // instrument's own bend range in cents instead.
-      const uint16_t mods[3][5] = {
-          {kVelocityNegativeConcave, kInitialAttenuation, static_cast<uint16_t>(kLinearVelocityCb), 0, 0},
-          {kPitchWheelBipolar, kInitialPitch, 0, kPitchWheelSensitivity, 0},
-          {kPitchWheelBipolar, kInitialPitch, static_cast<uint16_t>(z.bendRange), 0, 0}};
-      for (const auto& m : mods) {
-        for (uint16_t v : m) imod.u16(v);
-        ++imods;
-      }
+      zoneModulators(z, l.mods);
+      mods += 3;
     }
   }
-  inst.name("EOI");
-  inst.u16(static_cast<uint16_t>(ibags));
-  ibag.u16(static_cast<uint16_t>(igens));
-  ibag.u16(static_cast<uint16_t>(imods));
-  for (int k = 0; k < 10; ++k) imod.u8(0);
-  igen.u32(0);
+  l.headers.name("EOI");
+  l.headers.u16(static_cast<uint16_t>(bags));
+  l.bags.u16(static_cast<uint16_t>(gens));
+  l.bags.u16(static_cast<uint16_t>(mods));
+  for (int k = 0; k < 10; ++k) l.mods.u8(0);
+  l.gens.u32(0);
+  return l;
+}
 
+Bytes sampleHeaders(const Contents& c) {
+  Bytes shdr;
   for (const SampleHeader& s : c.samples) {
     shdr.name(s.name);
     shdr.u32(s.start);
@@ -159,18 +177,23 @@ Bytes pdtaList(const Contents& c) {
   }
   shdr.name("EOS");
   for (int k = 0; k < 26; ++k) shdr.u8(0);
+  return shdr;
+}
 
+Bytes pdtaList(const Contents& c) {
+  const HydraLists presets = presetLists(c);
+  const HydraLists instruments = instrumentLists(c);
   Bytes pdta;
   pdta.fourcc("pdta");
-  pdta.chunk("phdr", phdr);
-  pdta.chunk("pbag", pbag);
-  pdta.chunk("pmod", pmod);
-  pdta.chunk("pgen", pgen);
-  pdta.chunk("inst", inst);
-  pdta.chunk("ibag", ibag);
-  pdta.chunk("imod", imod);
-  pdta.chunk("igen", igen);
-  pdta.chunk("shdr", shdr);
+  pdta.chunk("phdr", presets.headers);
+  pdta.chunk("pbag", presets.bags);
+  pdta.chunk("pmod", presets.mods);
+  pdta.chunk("pgen", presets.gens);
+  pdta.chunk("inst", instruments.headers);
+  pdta.chunk("ibag", instruments.bags);
+  pdta.chunk("imod", instruments.mods);
+  pdta.chunk("igen", instruments.gens);
+  pdta.chunk("shdr", sampleHeaders(c));
   return pdta;
 }
 

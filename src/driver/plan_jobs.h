@@ -1,0 +1,28 @@
+// What a run rips, settled before anything is written: the offsets given
+// are checked against the ROM, the ROM is scanned for bank files and
+// sequence banks when the options ask for it, and each bank file becomes a
+// job. A run refused here writes nothing.
+#pragma once
+
+#include <vector>
+
+#include "bank/sequence_bank.h"
+#include "driver/bank_run.h"
+#include "driver/options.h"
+#include "rom/rom_image.h"
+#include "util/reporter.h"
+
+namespace zaft {
+
+struct JobPlan {
+  bool bankFiles = true;  // false for /m alone: the music only
+  BankJob single;         // the one bank file of a run without /x and /m
+  std::vector<BankJob> all;             // /x: every bank file, in ROM order
+  std::vector<SequenceBank> sequences;  // /x and /m
+};
+
+// Ends the run (FatalError) when a given offset lies past the ROM's end,
+// or when nothing is found to rip.
+JobPlan planJobs(const Settings& s, const RomImage& rom, Reporter& report);
+
+}  // namespace zaft
