@@ -15,8 +15,8 @@
 #include <random>
 #include <vector>
 
-#include "bank/bank_lowering.h"
-#include "bank/walk.h"
+#include "bank/libultra/bank_lowering.h"
+#include "bank/libultra/walk.h"
 #include "driver/run.h"
 #include "export/output_plan.h"
 #include "export/sf2_export.h"

@@ -24,7 +24,7 @@
 
 #include "bank/sample_block.h"
 #include "bank/sample_search.h"
-#include "bank/walk.h"
+#include "bank/libultra/walk.h"
 #include "rom/rom_image.h"
 #include "support/bank_builder.h"
 #include "support/rom_builder.h"

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "bank/offset_scan.h"
-#include "bank/sequence_bank.h"
-#include "export/midi_export.h"
+#include "bank/libultra/offset_scan.h"
+#include "bank/libultra/sequence_bank.h"
+#include "export/libultra/midi_export.h"
 #include "support/compact_encoder.h"
 #include "rom/rom_image.h"
 #include "support/demo_rom.h"

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "bank/records.h"
+#include "bank/libultra/records.h"
 
 namespace zaft {
 namespace {

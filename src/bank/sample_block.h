@@ -36,7 +36,7 @@
 #include <optional>
 #include <vector>
 
-#include "bank/bank_file.h"
+#include "bank/libultra/bank_file.h"
 #include "util/vadpcm_format.h"
 #include "rom/rom_image.h"
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "bank/walk.h"
+#include "bank/libultra/walk.h"
 #include "support/demo_rom.h"
 #include "support/test_util.h"
 

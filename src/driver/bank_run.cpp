@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "bank/bank_lowering.h"
+#include "bank/libultra/bank_lowering.h"
 #include "bank/sample_search.h"
 #include "export/exporter.h"
 #include "util/fatal.h"

@@ -6,14 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "bank/offset_scan.h"
+#include "bank/libultra/offset_scan.h"
 #include "bank/sample_block.h"
-#include "bank/sequence_bank.h"
-#include "bank/walk.h"
+#include "bank/libultra/sequence_bank.h"
+#include "bank/libultra/walk.h"
 #include "driver/options.h"
 #include "export/byte_sink.h"
 #include "export/exporter.h"
-#include "export/json_export.h"
+#include "export/libultra/json_export.h"
 #include "export/output_plan.h"
 #include "export/wav_export.h"
 #include "rom/rom_image.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "export/midi_export.h"
+#include "export/libultra/midi_export.h"
 #include "util/fatal.h"
 
 namespace zaft {

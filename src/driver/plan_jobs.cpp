@@ -1,6 +1,6 @@
 #include "driver/plan_jobs.h"
 
-#include "bank/offset_scan.h"
+#include "bank/libultra/offset_scan.h"
 #include "util/fatal.h"
 
 namespace zaft {

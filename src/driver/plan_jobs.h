@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "bank/sequence_bank.h"
+#include "bank/libultra/sequence_bank.h"
 #include "driver/bank_run.h"
 #include "driver/options.h"
 #include "rom/rom_image.h"

@@ -8,7 +8,7 @@
 #include "driver/bank_run.h"
 #include "driver/options.h"
 #include "export/byte_sink.h"
-#include "export/json_export.h"
+#include "export/libultra/json_export.h"
 #include "export/output_plan.h"
 #include "rom/rom_image.h"
 #include "util/reporter.h"

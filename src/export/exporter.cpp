@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "export/header_export.h"
-#include "export/json_export.h"
+#include "export/libultra/header_export.h"
+#include "export/libultra/json_export.h"
 #include "export/json_writer.h"
 #include "export/sf2_export.h"
 #include "util/fatal.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "bank/bank_file.h"
+#include "bank/libultra/bank_file.h"
 #include "bank/instrument_set.h"
 #include "bank/sample_block.h"
 #include "export/byte_sink.h"

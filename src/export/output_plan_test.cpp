@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bank/bank_lowering.h"
+#include "bank/libultra/bank_lowering.h"
 #include "support/rom_builder.h"
 #include "support/test_util.h"
 

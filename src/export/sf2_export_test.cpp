@@ -5,7 +5,7 @@
 // loops, envelopes, levels and the modulators.
 #include "export/sf2_export.h"
 
-#include "bank/bank_lowering.h"
+#include "bank/libultra/bank_lowering.h"
 #include "export/bank_samples.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@
 
 #include "audio/pitch.h"
 #include "audio/samples.h"
-#include "bank/walk.h"
+#include "bank/libultra/walk.h"
 #include "export/sf2_file.h"
 #include "export/output_plan.h"
 #include "export/wav_export.h"

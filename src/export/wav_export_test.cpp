@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bank/bank_lowering.h"
+#include "bank/libultra/bank_lowering.h"
 
 #include <algorithm>
 #include <sstream>

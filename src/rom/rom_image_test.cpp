@@ -7,7 +7,7 @@
 
 #include <numeric>
 
-#include "rom/rom_cursor.h"
+#include "bank/libultra/rom_cursor.h"
 #include "support/rom_builder.h"
 #include "support/test_util.h"
 #include "util/fatal.h"

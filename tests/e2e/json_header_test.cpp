@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "bank/walk.h"
-#include "export/header_export.h"
-#include "bank/bank_lowering.h"
-#include "export/json_export.h"
+#include "bank/libultra/walk.h"
+#include "export/libultra/header_export.h"
+#include "bank/libultra/bank_lowering.h"
+#include "export/libultra/json_export.h"
 #include "support/bank_builder.h"
 #include "support/rom_builder.h"
 #include "support/test_util.h"

@@ -1,7 +1,7 @@
 #include "support/demo_rom.h"
 
-#include "bank/sequence_bank.h"
-#include "export/midi_export.h"
+#include "bank/libultra/sequence_bank.h"
+#include "export/libultra/midi_export.h"
 
 #include <gtest/gtest.h>
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "bank/records.h"
+#include "bank/libultra/records.h"
 
 namespace zaft {
 

@@ -1,4 +1,4 @@
-#include "export/json_export.h"
+#include "export/libultra/json_export.h"
 
 #include "audio/pitch.h"
 

@@ -1,4 +1,4 @@
-#include "bank/compact_sequence.h"
+#include "bank/libultra/compact_sequence.h"
 
 #include "util/endian.h"
 #include "util/fatal.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bank/bank_file.h"
+#include "bank/libultra/bank_file.h"
 #include "export/byte_sink.h"
 #include "util/reporter.h"
 

@@ -1,4 +1,4 @@
-#include "bank/bank_lowering.h"
+#include "bank/libultra/bank_lowering.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <set>
 #include <tuple>
 
-#include "bank/walk.h"
+#include "bank/libultra/walk.h"
 #include "util/fatal.h"
 
 namespace zaft {

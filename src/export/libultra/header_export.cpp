@@ -1,4 +1,4 @@
-#include "export/header_export.h"
+#include "export/libultra/header_export.h"
 
 #include <algorithm>
 #include <cstdarg>

@@ -1,8 +1,8 @@
-#include "bank/walk.h"
+#include "bank/libultra/walk.h"
 
 #include <gtest/gtest.h>
 
-#include "bank/bank_lowering.h"
+#include "bank/libultra/bank_lowering.h"
 
 #include <algorithm>
 #include <cmath>

@@ -22,7 +22,7 @@
 // frames (144 bytes) inside the file. Since F is at least 4 in any candidate
 // (F = 0 would make the record its own bank, with instCount 0x4231), a
 // candidate's whole 16-byte record always lies inside the file.
-#include "bank/offset_scan.h"
+#include "bank/libultra/offset_scan.h"
 
 #include <cstdint>
 

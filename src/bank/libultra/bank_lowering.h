@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "bank/bank_file.h"
+#include "bank/libultra/bank_file.h"
 #include "bank/instrument_set.h"
 
 namespace zaft {

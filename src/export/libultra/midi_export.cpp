@@ -1,4 +1,4 @@
-#include "export/midi_export.h"
+#include "export/libultra/midi_export.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,7 +6,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
-#include "bank/compact_sequence.h"
+#include "bank/libultra/compact_sequence.h"
 #include "util/endian.h"
 #include "util/fatal.h"
 

@@ -1,8 +1,8 @@
-#include "export/json_export.h"
+#include "export/libultra/json_export.h"
 
 #include <gtest/gtest.h>
 
-#include "bank/bank_lowering.h"
+#include "bank/libultra/bank_lowering.h"
 
 #include <climits>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "bank/walk.h"
+#include "bank/libultra/walk.h"
 #include "export/output_plan.h"
 #include "export/wav_export.h"
 #include "support/bank_builder.h"

@@ -1,4 +1,4 @@
-#include "rom/rom_cursor.h"
+#include "bank/libultra/rom_cursor.h"
 
 #include "util/endian.h"
 

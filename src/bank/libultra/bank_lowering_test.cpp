@@ -1,11 +1,11 @@
 // The libultra bank lowered into the instrument model: every (key,
 // velocity) lands in the zone of exactly the sound the console's binary
 // search picks, with that sound's sample, pitch, envelope, pan and volume.
-#include "bank/bank_lowering.h"
+#include "bank/libultra/bank_lowering.h"
 
 #include <gtest/gtest.h>
 
-#include "bank/walk.h"
+#include "bank/libultra/walk.h"
 #include "support/bank_builder.h"
 #include "support/rom_builder.h"
 

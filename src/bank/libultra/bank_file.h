@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bank/struct_table.h"
+#include "bank/libultra/struct_table.h"
 
 namespace zaft {
 

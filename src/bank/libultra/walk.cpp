@@ -1,10 +1,10 @@
-#include "bank/walk.h"
+#include "bank/libultra/walk.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "rom/rom_cursor.h"
+#include "bank/libultra/rom_cursor.h"
 #include "util/fatal.h"
 
 namespace zaft {

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "bank/bank_file.h"
+#include "bank/libultra/bank_file.h"
 #include "bank/instrument_set.h"
 #include "bank/sample_block.h"
 #include "export/json_writer.h"
-#include "export/midi_export.h"
+#include "export/libultra/midi_export.h"
 #include "export/wav_export.h"
 #include "rom/rom_image.h"
 

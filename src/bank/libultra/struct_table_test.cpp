@@ -1,4 +1,4 @@
-#include "bank/struct_table.h"
+#include "bank/libultra/struct_table.h"
 
 #include <gtest/gtest.h>
 

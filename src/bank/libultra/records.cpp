@@ -1,4 +1,4 @@
-#include "bank/records.h"
+#include "bank/libultra/records.h"
 
 #include <array>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "bank/sequence_bank.h"
+#include "bank/libultra/sequence_bank.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "bank/compact_sequence.h"
+#include "bank/libultra/compact_sequence.h"
 #include "util/endian.h"
 
 namespace zaft {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bank/bank_file.h"
+#include "bank/libultra/bank_file.h"
 #include "rom/rom_image.h"
 #include "util/reporter.h"
 

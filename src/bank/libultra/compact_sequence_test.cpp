@@ -1,4 +1,4 @@
-#include "bank/compact_sequence.h"
+#include "bank/libultra/compact_sequence.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bank/sequence_bank.h"
+#include "bank/libultra/sequence_bank.h"
 #include "support/compact_encoder.h"
 #include "support/rom_builder.h"
 

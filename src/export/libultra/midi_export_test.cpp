@@ -1,4 +1,4 @@
-#include "export/midi_export.h"
+#include "export/libultra/midi_export.h"
 
 #include <gtest/gtest.h>
 #include <malloc.h>

@@ -1,4 +1,4 @@
-#include "bank/offset_scan.h"
+#include "bank/libultra/offset_scan.h"
 
 #include <gtest/gtest.h>
 
