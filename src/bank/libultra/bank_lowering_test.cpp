@@ -78,6 +78,11 @@ TEST(BankLowering, ZonesAreTheConsolesChoiceOfSound) {
   EXPECT_EQ(consoleSoundFor(bank.table, unsorted, 35, 100), -1);
   EXPECT_EQ(consoleSoundFor(bank.table, unsorted, 65, 100), 1);
   EXPECT_TRUE(set.instruments[static_cast<size_t>(set.presets[3].instrument)].zones.empty());
+  // A key map's pitch: keyBase 60 with detune +30 sounds at 59.70; middle C
+  // without a key map.
+  const ALKeyMap worked{0, 127, 0, 127, 60, 30};
+  EXPECT_EQ(pitchCentsOf(&worked), 5970);
+  EXPECT_EQ(pitchCentsOf(nullptr), 6000);
   const Envelope& env = *set.instruments[1].zones[0].envelope;
   EXPECT_EQ(std::make_tuple(env.attackTime, env.attackLevel, env.decayTime, env.sustainLevel,
                             env.releaseTime),
