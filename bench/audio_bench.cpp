@@ -20,7 +20,7 @@
 #include "audio/adpcm.h"
 #include "audio/samples.h"
 #include "bank/instrument_set.h"
-#include "export/bank_samples.h"
+#include "export/sample_source.h"
 #include "export/byte_sink.h"
 #include "export/output_plan.h"
 #include "export/wav_export.h"

@@ -9,7 +9,7 @@
 
 #include "audio/pitch.h"
 #include "audio/samples.h"
-#include "export/bank_samples.h"
+#include "export/sample_source.h"
 #include "export/sf2_file.h"
 #include "util/endian.h"
 #include "util/fatal.h"

@@ -6,7 +6,7 @@
 #include "export/sf2_export.h"
 
 #include "bank/libultra/bank_lowering.h"
-#include "export/bank_samples.h"
+#include "export/sample_source.h"
 
 #include <gtest/gtest.h>
 

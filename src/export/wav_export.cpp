@@ -9,7 +9,7 @@
 #include <set>
 
 #include "audio/pitch.h"
-#include "export/bank_samples.h"
+#include "export/sample_source.h"
 #include "audio/samples.h"
 #include "util/endian.h"
 #include "util/fatal.h"
