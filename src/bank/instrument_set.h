@@ -39,14 +39,16 @@ struct Sample {
   int32_t pitchCents = 6000;  // its own pitch (MIDI cents) as that bank plays it
 };
 
-// Levels are 0 to 127, times in microseconds: from silence to `attackLevel`
-// over `attackTime`, then to `sustainLevel` over `decayTime`, held until the
-// note ends, then to silence over `releaseTime`.
+// A level (0 to 127) reached `time` microseconds after the point before it.
+struct EnvelopePoint {
+  int32_t time = 0;
+  int32_t level = 127;
+};
+
+// From silence through each point in turn on a note-on, the last level held
+// until the note ends, then to silence over `releaseTime` microseconds.
 struct Envelope {
-  int32_t attackTime = 0;
-  int32_t attackLevel = 127;
-  int32_t decayTime = 0;
-  int32_t sustainLevel = 127;
+  std::vector<EnvelopePoint> points;
   int32_t releaseTime = 0;
 };
 

@@ -204,14 +204,18 @@ void SoundFontBuilder::addZones(sf2::Instrument& out, const zaft::Instrument& in
     const SamplePitch pitch{z.pitchCents};
     int32_t attenuation = centibelsBelow(127, z.volume);
     int32_t attack = kMinTimecents, decay = kMinTimecents, sustain = 0, release = kMinTimecents;
-    if (const std::optional<Envelope>& env = z.envelope) {
-      const int peak = std::max(env->attackLevel, env->sustainLevel);
+    if (const std::optional<Envelope>& env = z.envelope; env && !env->points.empty()) {
+      // The format's envelope has an attack and a decay: the first point is
+      // the attack's, the last the level held.
+      const EnvelopePoint& top = env->points.front();
+      const EnvelopePoint& held = env->points.back();
+      const int peak = std::max(top.level, held.level);
       attenuation = std::min(kMaxCentibels, attenuation + centibelsBelow(127, peak));
-      attack = timecents(env->attackTime);
-      decay = timecents(env->decayTime);
-      // Relative to the peak; a sustain level of 0 is silence. A decay time
-      // of 0 or less reaches it at once.
-      sustain = centibelsBelow(peak, env->sustainLevel);
+      attack = timecents(top.time);
+      decay = env->points.size() > 1 ? timecents(held.time) : kMinTimecents;
+      // Relative to the peak; a held level of 0 is silence. A decay time of
+      // 0 or less reaches it at once.
+      sustain = centibelsBelow(peak, held.level);
       release = timecents(env->releaseTime);
     }
     // The zone plays at the centre, the instrument's own pan being the

@@ -172,8 +172,10 @@ void Lowering::addZones(Instrument& out, const ALInstrument& inst) const {
     zone.sample = found == sampleOf_.end() ? -1 : found->second;
     zone.pitchCents = pitchCentsOf(bank_.table.recordAt<ALKeyMap>(sound->keyMap));
     if (const ALEnvelope* env = bank_.table.recordAt<ALEnvelope>(sound->envelope)) {
-      zone.envelope = Envelope{env->attackTime, env->attackVolume, env->secondTime,
-                               env->decayVolume, env->releaseTime};
+      // Attack to attackVolume, decay to decayVolume, held, released.
+      zone.envelope = Envelope{
+          {{env->attackTime, env->attackVolume}, {env->secondTime, env->decayVolume}},
+          env->releaseTime};
     }
     // The console holds channel pan - 64 + samplePan to 0..127.
     zone.pan = std::min<int32_t>(sound->samplePan, 127);

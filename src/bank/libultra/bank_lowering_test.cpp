@@ -84,8 +84,9 @@ TEST(BankLowering, ZonesAreTheConsolesChoiceOfSound) {
   EXPECT_EQ(pitchCentsOf(&worked), 5970);
   EXPECT_EQ(pitchCentsOf(nullptr), 6000);
   const Envelope& env = *set.instruments[1].zones[0].envelope;
-  EXPECT_EQ(std::make_tuple(env.attackTime, env.attackLevel, env.decayTime, env.sustainLevel,
-                            env.releaseTime),
+  ASSERT_EQ(env.points.size(), 2u);
+  EXPECT_EQ(std::make_tuple(env.points[0].time, env.points[0].level, env.points[1].time,
+                            env.points[1].level, env.releaseTime),
             std::make_tuple(10000, 127, 200000, 64, 50000));
 }
 
