@@ -100,6 +100,13 @@ ALWaveTable raw(int32_t base, int32_t len, uint8_t type = kWaveTypeRaw, int32_t 
   return {base, len, type, 0, {{loop, 0}}};
 }
 
+// The names the output plan gives a bank file's waves in the folder "out".
+std::vector<PlannedFile> wavNames(const InstrumentSet& set) {
+  return OutputPlan(FileIdentity{})
+      .planBankFile("out", set, false, true, {{"header file", "CONTROL.H", false}})
+      .waves;
+}
+
 // A bank file put together by hand; exportWaves writes its waves into the
 // folder "out" of a MemoryTarget under the names the output plan gives.
 class WavExportTest : public ::testing::Test {
@@ -131,20 +138,19 @@ class WavExportTest : public ::testing::Test {
   void run(std::vector<uint8_t> romBytes, int64_t tblOffset = 0, bool samplerChunk = false) {
     const RomImage rom(std::move(romBytes));
     const InstrumentSet set = instrumentSetOf(bank, 1.0);
-    const BankOutputs outputs =
-        OutputPlan(FileIdentity{}).planBankFile("out", set, false, true, {{"header file", "CONTROL.H", false}});
+    const std::vector<PlannedFile> names = wavNames(set);
     WavOptions options;
     options.samplerChunk = samplerChunk;
     const std::string before = report.errText();
     MemoryTarget sequential;
-    result = exportWaves(rom, set, tblOffset, outputs.waves, options, sequential, report);
+    result = exportWaves(rom, set, tblOffset, names, options, sequential, report);
     for (const auto& [path, bytes] : sequential.files) target.files[path] = bytes;
 
     options.threads = 3;
     MemoryTarget threadedTarget;
     CollectingReporter threadedReport;
     const WavResult threaded =
-        exportWaves(rom, set, tblOffset, outputs.waves, options, threadedTarget, threadedReport);
+        exportWaves(rom, set, tblOffset, names, options, threadedTarget, threadedReport);
     EXPECT_EQ(threadedTarget.files, sequential.files);
     EXPECT_EQ(report.errText(), before + threadedReport.errText());
     EXPECT_EQ(threaded.files, result.files);
@@ -262,24 +268,21 @@ TEST_F(WavExportTest, MissingCoefficientsDecodeAsZeroWithOneWarning) {
   frames[9] = 0x52;   // predictor 2: not in a book of 2
   frames[18] = 0x6F;  // predictor 15: not either
   const std::vector<int16_t> coefficients = distinctBook(2);
+  const int32_t indices[] = {0, notABook, 4096, -1};
   wave(adpcm(0, 27, book(coefficients, 4)));
-  for (int32_t index : {0, notABook, 4096, -1}) wave(adpcm(0, 27, index));
+  for (int32_t index : indices) wave(adpcm(0, 27, index));
   run(frames);
   EXPECT_EQ(file("A000000.WAV"), wavOf(referenceDecode(frames, coefficients)));
-  for (const char* name : {"A000001.WAV", "A000002.WAV", "A000003.WAV", "A000004.WAV"}) {
-    EXPECT_EQ(file(name), wavOf(referenceDecode(frames, {}))) << name;
+  std::string warnings =
+      "Warning: out/A000000.WAV uses predictor 2 but its book holds 2; decoded with zero "
+      "coefficients\n";
+  for (int k = 1; k <= 4; ++k) {
+    EXPECT_EQ(file(formatText("A%06d.WAV", k)), wavOf(referenceDecode(frames, {}))) << k;
+    warnings += formatText("Warning: out/A%06d.WAV has no codebook (book index %d); decoded with "
+                           "zero coefficients\n", k, indices[k - 1]);
   }
-  EXPECT_EQ(report.errText(),
-            "Warning: out/A000000.WAV uses predictor 2 but its book holds 2; decoded with zero "
-            "coefficients\n"
-            "Warning: out/A000001.WAV has no codebook (book index 0); decoded with zero "
-            "coefficients\n"
-            "Warning: out/A000002.WAV has no codebook (book index 1); decoded with zero "
-            "coefficients\n"
-            "Warning: out/A000003.WAV has no codebook (book index 4096); decoded with zero "
-            "coefficients\n"
-            "Warning: out/A000004.WAV has no codebook (book index -1); decoded with zero "
-            "coefficients\n");
+  EXPECT_EQ(notABook, 1);
+  EXPECT_EQ(report.errText(), warnings);
 }
 
 // Big-endian samples become little-endian, two's complement kept (0x8000 is
@@ -383,9 +386,6 @@ TEST_F(WavExportTest, CoincidingNamesKeepEveryWave) {
             "@1000123_2.WAV\n");
 }
 
-// A file that cannot be created is skipped and not counted; one that cannot
-// be written whole is counted (it was created) and said to be skipped. The
-// run goes on.
 // A file that cannot be made or written whole ends the export: every wave
 // goes to the same folder, and a full disk would fail them all. The message
 // names the file and the reason; what was done stays counted.
@@ -407,24 +407,13 @@ TEST_F(WavExportTest, UnopenableAndFailingFiles) {
     MemoryTarget files;
     files.unopenable = {c.unopenable};
     files.failing = {c.failing};
-    BankFile bank;
-    for (int k = 0; k < 3; ++k) {
-      StructEntry& entry = bank.table.append(0x100u * static_cast<uint32_t>(k + 1));
-      entry.kind = StructKind::WaveTable;
-      ALWaveTable w;
-      w.type = kWaveTypeRaw;
-      w.len = 4;
-      entry.data = w;
-      bank.waves.push_back({bank.table.size() - 1, {0, 0, static_cast<int16_t>(k)}, 22050, 0, 0});
-    }
-    const RomImage rom(std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78});
+    bank = BankFile{};
+    for (int k = 0; k < 3; ++k) wave(raw(0, 4));
     const InstrumentSet set = instrumentSetOf(bank, 1.0);
-    const BankOutputs names =
-        OutputPlan(FileIdentity{}).planBankFile("out", set, false, true, {{"header file", "CONTROL.H", false}});
     WavResult into;
-    CollectingReporter quiet;
     try {
-      exportWaves(rom, set, 0, names.waves, WavOptions{}, files, quiet, into);
+      exportWaves(RomImage({0x12, 0x34, 0x56, 0x78}), set, 0, wavNames(set), WavOptions{}, files,
+                  report, into);
       ADD_FAILURE() << "the export went on";
     } catch (const FatalError& error) {
       EXPECT_EQ(error.what(), c.message);
@@ -484,10 +473,11 @@ TEST_F(WavExportTest, SamplerChunkFollowsTheData) {
   wave(adpcm(0, 9, book(distinctBook(1)), loop));
   wave(raw(9, 5));
   run({0x52, 1, 2, 3, 4, 5, 6, 7, 8, 0x12, 0x34, 0x56, 0x78, 0x9A}, 0, true);
+  const InstrumentSet set = instrumentSetOf(bank, 1.0);
   for (const char* name : {"A000000.WAV", "@000001.WAV"}) {
     const std::vector<uint8_t> wav = file(name);
     CollectingReporter ignored;
-    const Sample& sample = instrumentSetOf(bank, 1.0).samples[name[0] == 'A' ? 0 : 1];
+    const Sample& sample = set.samples[name[0] == 'A' ? 0 : 1];
     std::vector<uint8_t> expected =
         wavOf(std::vector<uint8_t>(wav.begin() + 58, wav.begin() + 58 + loadLE32(&wav[54])));
     const std::vector<uint8_t> chunk = samplerChunk(sample, loadLE32(&wav[46]), "", ignored);
@@ -511,7 +501,7 @@ TEST_F(WavExportTest, SamplerChunkFollowsTheData) {
 // samples, a fraction of 0 and the play count (0 endless: any negative
 // count, and 2147483647). A count of 0 or a start at or past the end is no
 // loop.
-TEST(WavExportSamplerChunk, Fields) {
+TEST_F(WavExportTest, SamplerChunkFields) {
   struct Case {
     int loopKind;  // 0 none, 1 ADPCM, 2 raw
     int32_t start, end, count;
@@ -545,25 +535,17 @@ TEST(WavExportSamplerChunk, Fields) {
   int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE("case " + std::to_string(n++));
-    BankFile bank;
-    int32_t loop = 0, keyMap = 0;
-    if (c.loopKind != 0) {
-      StructEntry& e = bank.table.append(0x100);
-      e.kind = c.loopKind == 2 ? StructKind::RawLoop : StructKind::AdpcmLoop;
-      e.data = c.loopKind == 2 ? RecordData(ALRawLoop{c.start, c.end, c.count})
-                               : RecordData(ALADPCMloop{c.start, c.end, c.count});
-      loop = bank.table.size() - 1;
-    }
-    if (c.keyBase >= 0) {
-      StructEntry& e = bank.table.append(0x200);
-      e.kind = StructKind::KeyMap;
-      e.data = ALKeyMap{0, 127, 0, 127, static_cast<uint8_t>(c.keyBase), c.detune};
-      keyMap = bank.table.size() - 1;
-    }
-    StructEntry& w = bank.table.append(0x300);
-    w.kind = StructKind::WaveTable;
-    w.data = c.loopKind == 2 ? raw(0, 0, kWaveTypeRaw, loop) : adpcm(0, 0, 0, loop);
-    const WaveRef ref{bank.table.size() - 1, {}, c.rate, 0, keyMap};
+    bank = BankFile{};
+    const int32_t loop =
+        c.loopKind == 0   ? 0
+        : c.loopKind == 1 ? add(StructKind::AdpcmLoop, ALADPCMloop{c.start, c.end, c.count})
+                          : add(StructKind::RawLoop, ALRawLoop{c.start, c.end, c.count});
+    const int32_t keyMap =
+        c.keyBase < 0 ? 0
+                      : add(StructKind::KeyMap,
+                            ALKeyMap{0, 127, 0, 127, static_cast<uint8_t>(c.keyBase), c.detune});
+    wave(c.loopKind == 2 ? raw(0, 0, kWaveTypeRaw, loop) : adpcm(0, 0, 0, loop), c.rate);
+    bank.waves[0].keyMap = keyMap;
 
     const bool looped = c.loopStart >= 0;
     std::vector<uint8_t> expected(looped ? 68 : 44, 0);
@@ -578,9 +560,9 @@ TEST(WavExportSamplerChunk, Fields) {
       storeLE32(&expected[56], static_cast<uint32_t>(c.loopEnd));
       storeLE32(&expected[64], c.playCount);
     }
-    CollectingReporter report;
-    bank.waves = {ref};
-    EXPECT_EQ(samplerChunk(instrumentSetOf(bank, 1.0).samples[0], c.samples, "L", report), expected);
+    report.clear();
+    const InstrumentSet set = instrumentSetOf(bank, 1.0);
+    EXPECT_EQ(samplerChunk(set.samples[0], c.samples, "L", report), expected);
     EXPECT_EQ(report.errText(), c.warning);
   }
 }

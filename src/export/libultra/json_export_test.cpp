@@ -76,15 +76,11 @@ struct Walked {
     limits.samplesWritten = samples;
     NullReporter quiet;
     bank = walkBankFile(rom, kCtl, limits, quiet);
+    set = instrumentSetOf(bank, 1.0);
   }
+  InstrumentSet set;
 
   // With sample output on, the WAV outcomes are those of exporting the waves.
-  const InstrumentSet& set() {
-    if (!model) model = instrumentSetOf(bank, 1.0);
-    return *model;
-  }
-  std::optional<InstrumentSet> model;
-
   std::string document(bool samples = false) {
     WavResult wavs;
     BankBlocks blocks{kCtl, OffsetSource::Given, std::nullopt};
@@ -92,16 +88,21 @@ struct Walked {
       blocks = {kCtl, OffsetSource::Given, SampleBlock{kTbl, OffsetSource::Given}};
       MemoryTarget target;
       NullReporter quiet;
-      const BankOutputs outputs =
-          OutputPlan(FileIdentity{}).planBankFile("", set(), false, true, {{"header file", "CONTROL.H", false}});
-      wavs = exportWaves(rom, set(), kTbl, outputs.waves, WavOptions{}, target, quiet);
+      const BankOutputs outputs = OutputPlan(FileIdentity{}).planBankFile(
+          "", set, false, true, {{"header file", "CONTROL.H", false}});
+      wavs = exportWaves(rom, set, kTbl, outputs.waves, WavOptions{}, target, quiet);
     }
     std::string text;
     JsonWriter json(text);
-    writeJsonDocument(bank, set(), jsonRunInfo(rom), blocks, wavs, json);
+    writeJsonDocument(bank, set, jsonRunInfo(rom), blocks, wavs, json);
     return text;
   }
 };
+
+// Every part appears somewhere in the document.
+void expectParts(const std::string& doc, std::initializer_list<const char*> parts) {
+  for (const char* part : parts) EXPECT_NE(doc.find(part), std::string::npos) << part;
+}
 
 // Python's reading of bytes under the documented rule: valid UTF-8 decodes as
 // UTF-8, every other byte as the Latin-1 character of its value.
@@ -204,8 +205,8 @@ TEST(JsonExportTest, TopAndFieldsAsWritten) {
     ASSERT_NE(at, std::string::npos) << kind;
     ++at;
   }
-  for (const char* part :
-       {"      \"index\": 3,\n"
+  expectParts(doc,
+      {"      \"index\": 3,\n"
         "      \"name\": \"Inst00\",\n"
         "      \"kind\": \"ALInstrument\",\n"
         "      \"offset\": 4304,\n",
@@ -231,9 +232,7 @@ TEST(JsonExportTest, TopAndFieldsAsWritten) {
         "\"pitchFraction\": null}\n",
         "\"rawWave\": {\"loop\": 12}", "        \"count\": -1\n",
         "\"predictors\": [-32768, 0, 0, 0, 0, 0, 0, 32767, 2048, 2048, 2048, 2048, 2048, 2048, "
-        "2048, 2048]"}) {
-    EXPECT_NE(doc.find(part), std::string::npos) << part;
-  }
+        "2048, 2048]"});
 }
 
 // A table put together by hand, for the records a walk of a sound ROM does
@@ -272,16 +271,14 @@ TEST(JsonExportTest, WaveOutcomesWrittenSkippedAndMissing) {
   wavs.outcomes[1] = {"B000000_1.WAV", 4096, 22050, ""};
   wavs.outcomes[2] = {"", 0, 0, "wave lies outside the ROM"};
   const std::string doc = t.document({0, OffsetSource::None, SampleBlock{0, OffsetSource::Given}}, wavs);
-  for (const char* part :
-       {"\"wav\": {\"file\": \"B000000_1.WAV\", \"samples\": 4096, \"rate\": 22050, "
+  expectParts(doc,
+      {"\"wav\": {\"file\": \"B000000_1.WAV\", \"samples\": 4096, \"rate\": 22050, "
         "\"skipped\": null, \"unityNote\": 60, \"pitchFraction\": 0}",
         "\"wav\": {\"file\": null, \"samples\": null, \"rate\": null, \"skipped\": \"wave lies "
         "outside the ROM\", \"unityNote\": null, \"pitchFraction\": null}",
         "\"skipped\": \"no outcome recorded for this wave table\", \"unityNote\": null, "
         "\"pitchFraction\": null}", "\"rawWave\": {\"loop\": 1}",
-        "\"wavFiles\": 1\n"}) {
-    EXPECT_NE(doc.find(part), std::string::npos) << part;
-  }
+        "\"wavFiles\": 1\n"});
   EXPECT_EQ(doc.find("\"book\": 1", doc.find("\"W2\"")),
             doc.find("\"book\": 1", doc.find("\"W3\"")));
 }
@@ -298,8 +295,8 @@ TEST(JsonExportTest, DamagedRecordsStayBounded) {
   t.add("Neg", StructKind::AdpcmBook, ALADPCMBook{0, -4, std::vector<int16_t>(16, 5)});
   t.bank.counters.structCount = t.bank.table.size() + 3;
   const std::string doc = t.document();
-  for (const char* part :
-       {"\"bankCount\": 3,\n        \"banks\": [2]\n",
+  expectParts(doc,
+      {"\"bankCount\": 3,\n        \"banks\": [2]\n",
         "\"percussion\": null,\n        \"insts\": []\n",
         "\"npredictors\": 2147483647,\n        \"predictors\": [-1, -1, -1, -1, -1, -1, -1, -1, "
         "-1, -1, -1, -1, -1, -1, -1, -1]\n",
@@ -307,9 +304,7 @@ TEST(JsonExportTest, DamagedRecordsStayBounded) {
         "      \"fields\": null\n",
         "\"npredictors\": -4,\n        \"predictors\": []\n",
         // The count says structCount - 1; only the entries the table holds follow.
-        "\"structCount\": 8,", "\"index\": 5,"}) {
-    EXPECT_NE(doc.find(part), std::string::npos) << part;
-  }
+        "\"structCount\": 8,", "\"index\": 5,"});
   EXPECT_EQ(doc.find("\"index\": 6,"), std::string::npos);
 }
 
@@ -317,24 +312,20 @@ TEST(JsonExportTest, OffsetsAndHowTheyWereObtained) {
   Table t;
   JsonRunInfo info{"rom \"v\".v64", 12, ByteOrder::Swapped16};
   // No WAV files: the sample block played no part.
-  std::string doc =
-      t.document({0x1000, OffsetSource::Scanned, std::nullopt}, {}, info);
-  EXPECT_NE(doc.find("\"file\": \"rom \\\"v\\\".v64\",\n    \"size\": 12,\n"
-                     "    \"byteOrder\": \"swapped16\"\n"),
-            std::string::npos);
-  EXPECT_NE(doc.find("\"controlBlock\": {\"offset\": 4096, \"source\": \"scanned\"},\n"
-                     "  \"sampleBlock\": null,\n"),
-            std::string::npos);
+  expectParts(t.document({0x1000, OffsetSource::Scanned, std::nullopt}, {}, info),
+              {"\"file\": \"rom \\\"v\\\".v64\",\n    \"size\": 12,\n"
+               "    \"byteOrder\": \"swapped16\"\n",
+               "\"controlBlock\": {\"offset\": 4096, \"source\": \"scanned\"},\n"
+               "  \"sampleBlock\": null,\n"});
 
   info.byteOrder = ByteOrder::Reversed32;
-  doc = t.document({0x1000, OffsetSource::None, SampleBlock{0x4000, OffsetSource::Searched}}, {}, info);
-  EXPECT_NE(doc.find("\"byteOrder\": \"reversed32\""), std::string::npos);
-  EXPECT_NE(doc.find("\"controlBlock\": {\"offset\": 4096, \"source\": null},\n"
-                     "  \"sampleBlock\": {\"offset\": 16384, \"source\": \"searched\"},\n"),
-            std::string::npos);
   // An empty table: the document still holds the structs key.
-  EXPECT_NE(doc.find("\"structCount\": 0,"), std::string::npos);
-  EXPECT_NE(doc.find("\"structs\": []\n}\n"), std::string::npos);
+  expectParts(t.document({0x1000, OffsetSource::None, SampleBlock{0x4000, OffsetSource::Searched}},
+                         {}, info),
+      {"\"byteOrder\": \"reversed32\"",
+       "\"controlBlock\": {\"offset\": 4096, \"source\": null},\n"
+       "  \"sampleBlock\": {\"offset\": 16384, \"source\": \"searched\"},\n",
+       "\"structCount\": 0,", "\"structs\": []\n}\n"});
 }
 
 std::vector<JsonIndexEntry> twoBankFiles() {
@@ -366,62 +357,10 @@ std::string indexOf(const JsonRunInfo& info) {
   return sink.text();
 }
 
+// The whole index, byte for byte.
 TEST(JsonExportTest, IndexHasOneElementPerBankFileAndSequenceBank) {
   EXPECT_EQ(indexOf({"game.n64", 8388608, ByteOrder::Reversed32}),
-            "{\n"
-            "  \"format\": \"zaft-index\",\n"
-            "  \"formatVersion\": 1,\n"
-            "  \"rom\": {\n"
-            "    \"file\": \"game.n64\",\n"
-            "    \"size\": 8388608,\n"
-            "    \"byteOrder\": \"reversed32\"\n"
-            "  },\n"
-            "  \"bankFiles\": [\n"
-            "    {\n"
-            "      \"ctlOffset\": 4096,\n"
-            "      \"tblOffset\": 16384,\n"
-            "      \"folder\": \"CTL_001000\",\n"
-            "      \"document\": \"CTL_001000/bank.json\",\n"
-            "      \"status\": \"ok\",\n"
-            "      \"records\": 12,\n"
-            "      \"wavFiles\": 2\n"
-            "    },\n"
-            "    {\n"
-            "      \"ctlOffset\": 36864,\n"
-            "      \"tblOffset\": null,\n"
-            "      \"folder\": \"CTL_009000\",\n"
-            "      \"document\": null,\n"
-            "      \"status\": \"failed: Ran out of struct space (max 4096)\",\n"
-            "      \"records\": 4095,\n"
-            "      \"wavFiles\": 0\n"
-            "    }\n"
-            "  ],\n"
-            "  \"sequenceBanks\": [\n"
-            "    {\n"
-            "      \"offset\": 3145728,\n"
-            "      \"folder\": \"SEQ_300000\",\n"
-            "      \"status\": \"ok\",\n"
-            "      \"sequences\": [\n"
-            "        {\n"
-            "          \"index\": 0,\n"
-            "          \"file\": \"SEQ_300000/000.mid\",\n"
-            "          \"kind\": \"compact\",\n"
-            "          \"length\": 420,\n"
-            "          \"tracks\": 2,\n"
-            "          \"division\": 96,\n"
-            "          \"durationTicks\": 1920,\n"
-            "          \"durationSeconds\": 2.500,\n"
-            "          \"programs\": [0, 3],\n"
-            "          \"channels\": [0, 9],\n"
-            "          \"loops\": [{\"track\": 1, \"number\": 0, \"count\": 255, \"startTick\": 96, "
-            "\"endTick\": 1824}, {\"track\": 0, \"number\": 2, \"count\": null, \"startTick\": 0, "
-            "\"endTick\": 0}],\n"
-            "          \"warnings\": 1\n"
-            "        }\n"
-            "      ]\n"
-            "    }\n"
-            "  ]\n"
-            "}\n");
+            test::readFileText(ZAFT_SOURCE_DIR "/tests/golden/index.json"));
 }
 
 // The ```json blocks of docs/json.md, in order.
