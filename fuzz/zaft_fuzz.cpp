@@ -12,15 +12,18 @@
 // scratch folder is removed when the fuzzer exits.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "audio/adpcm.h"
 #include "driver/run.h"
+#include "rom/compressed_block.h"
 #include "util/endian.h"
 
 namespace {
@@ -89,6 +92,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (size == 0) return 0;
   compareDecoders(data, size);
+  // The input past its mode byte as each compressed block format.
+  if (size >= 1 + kBlockHeaderBytes) {
+    for (const char* magic : {"MIO0", "Yay0", "Yaz0"}) {
+      std::vector<uint8_t> block(data + 1, data + size);
+      std::copy_n(magic, 4, block.begin());
+      const std::optional<Decompressed> d =
+          decompressBlock(block.data(), static_cast<int64_t>(block.size()));
+      if (!d || static_cast<int64_t>(d->bytes.size()) > d->declaredSize) std::abort();
+    }
+  }
   const uint8_t mode = data[0];
   const std::string rom = dir + "/rom.bin";
   FILE* file = std::fopen(rom.c_str(), "wb");
