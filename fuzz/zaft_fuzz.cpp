@@ -93,12 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   compareDecoders(data, size);
   // The input past its mode byte as each compressed block format.
-  if (size >= 1 + kBlockHeaderBytes) {
+  if (size >= 1 + zaft::kBlockHeaderBytes) {
     for (const char* magic : {"MIO0", "Yay0", "Yaz0"}) {
       std::vector<uint8_t> block(data + 1, data + size);
       std::copy_n(magic, 4, block.begin());
-      const std::optional<Decompressed> d =
-          decompressBlock(block.data(), static_cast<int64_t>(block.size()));
+      const std::optional<zaft::Decompressed> d =
+          zaft::decompressBlock(block.data(), static_cast<int64_t>(block.size()));
       if (!d || static_cast<int64_t>(d->bytes.size()) > d->declaredSize) std::abort();
     }
   }
