@@ -25,7 +25,6 @@ constexpr int32_t kMaxTimecents = 8000;
 constexpr int32_t kMaxCentibels = 1440;
 constexpr size_t kMaxComment = 65535;
 constexpr int32_t kCentrePan = 64;
-constexpr int32_t kMaxPan = 127;
 // The points a loop needs before its start and after its end, a loop's
 // least points, and a sample's: 8 + 32 + 8.
 constexpr uint64_t kLoopRoom = 8;

@@ -19,7 +19,7 @@ constexpr size_t kindNumber(StructKind kind) { return static_cast<size_t>(kind);
 template <size_t... I>
 RecordData emptyAt(size_t alternative, std::index_sequence<I...>) {
   RecordData record;
-  ((alternative == I ? (record.emplace<I>(), true) : false) || ...);
+  static_cast<void>(((alternative == I ? (record.emplace<I>(), true) : false) || ...));
   return record;
 }
 
