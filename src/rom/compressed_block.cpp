@@ -174,4 +174,41 @@ std::optional<Decompressed> decompressBlock(const uint8_t* block, int64_t size) 
   return d;
 }
 
+namespace {
+
+constexpr uint32_t kMagicMio0 = 0x4D494F30;  // "MIO0"
+constexpr uint32_t kMagicYay0 = 0x59617930;  // "Yay0"
+constexpr uint32_t kMagicYaz0 = 0x59617A30;  // "Yaz0"
+
+std::optional<FoundBlock> plausibleBlock(const uint8_t* data, int64_t size, int64_t at,
+                                         BlockFormat format) {
+  const int64_t room = size - at;
+  if (room < kBlockHeaderBytes) return std::nullopt;
+  FoundBlock found{at, format, loadBE32(data + at + 4)};
+  if (found.declaredSize == 0 || found.declaredSize > kMaxDecompressedBytes) return std::nullopt;
+  if (format != BlockFormat::Yaz0) {
+    const int64_t copies = loadBE32(data + at + 8);
+    const int64_t literals = loadBE32(data + at + 12);
+    if (copies < kBlockHeaderBytes || literals < copies || literals > room) return std::nullopt;
+  }
+  return found;
+}
+
+}  // namespace
+
+std::vector<FoundBlock> findCompressedBlocks(const uint8_t* data, int64_t size) {
+  std::vector<FoundBlock> found;
+  for (int64_t at = 0; at + kBlockHeaderBytes <= size; at += 4) {
+    // Nearly every word fails here: all three magics start "MI" or "Ya".
+    const uint32_t word = loadBE32(data + at);
+    if ((word >> 16) != 0x4D49 && (word >> 16) != 0x5961) continue;
+    std::optional<FoundBlock> block;
+    if (word == kMagicMio0) block = plausibleBlock(data, size, at, BlockFormat::Mio0);
+    if (word == kMagicYay0) block = plausibleBlock(data, size, at, BlockFormat::Yay0);
+    if (word == kMagicYaz0) block = plausibleBlock(data, size, at, BlockFormat::Yaz0);
+    if (block) found.push_back(*block);
+  }
+  return found;
+}
+
 }  // namespace zaft

@@ -52,4 +52,16 @@ struct Decompressed {
 // Nothing when no magic starts it.
 std::optional<Decompressed> decompressBlock(const uint8_t* block, int64_t size);
 
+// A block a scan found: its magic at a 4-byte boundary and a plausible
+// header (a declared size of 1 byte to kMaxDecompressedBytes; for MIO0 and
+// Yay0, streams that start past the header, in order, inside the bytes).
+struct FoundBlock {
+  int64_t offset = 0;
+  BlockFormat format = BlockFormat::Mio0;
+  int64_t declaredSize = 0;
+};
+
+// Every plausible block of `size` bytes at `data`, in order.
+std::vector<FoundBlock> findCompressedBlocks(const uint8_t* data, int64_t size);
+
 }  // namespace zaft

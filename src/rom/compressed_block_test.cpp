@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include "support/lz_encoder.h"
@@ -96,6 +97,37 @@ TEST(CompressedBlock, ClaimsThatCannotHoldAreRefused) {
         decompressBlock(c.block.data(), static_cast<int64_t>(c.block.size()));
     ASSERT_TRUE(d.has_value());
     EXPECT_EQ(d->problem, c.problem);
+  }
+}
+
+// The finder takes each format's block at a 4-byte boundary, and no magic
+// whose header cannot hold (no size, streams out of order or past the end).
+TEST(CompressedBlock, FinderTakesPlausibleHeadersOnly) {
+  std::vector<uint8_t> rom(4096, 0xA5);
+  const std::vector<uint8_t> data = sampleData(600, 7);
+  const int64_t at[] = {0x100, 0x404, 0x800};
+  for (size_t k = 0; k < 3; ++k) {
+    const std::vector<uint8_t> block = test::compressBlock(kFormats[k], data);
+    std::copy(block.begin(), block.end(), rom.begin() + at[k]);
+  }
+  const auto plant = [&](int64_t pos, const char* magic, uint32_t size, uint32_t a, uint32_t b) {
+    std::memcpy(rom.data() + pos, magic, 4);
+    storeBE32(rom.data() + pos + 4, size);
+    storeBE32(rom.data() + pos + 8, a);
+    storeBE32(rom.data() + pos + 12, b);
+  };
+  plant(0xC00, "MIO0", 0, 16, 20);          // nothing to produce
+  plant(0xC40, "Yay0", 100, 40, 20);        // streams out of order
+  plant(0xC80, "MIO0", 100, 16, 0x10000);   // a stream past the end
+  plant(0xCC2, "Yaz0", 100, 0, 0);          // not at a 4-byte boundary
+  std::memcpy(rom.data() + 0xFF8, "Yaz0", 4);  // header cut by the end
+  storeBE32(rom.data() + 0xFFC, 100);
+  const std::vector<FoundBlock> found = findCompressedBlocks(rom.data(), 4096);
+  ASSERT_EQ(found.size(), 3u);
+  for (size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(found[k].offset, at[k]);
+    EXPECT_EQ(found[k].format, kFormats[k]);
+    EXPECT_EQ(found[k].declaredSize, 600);
   }
 }
 
