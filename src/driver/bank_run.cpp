@@ -36,6 +36,35 @@ std::string shareText(const SampleBlockCheck& check) {
 
 }  // namespace
 
+std::string folderOf(const char* kind, const Place& place, int64_t offset) {
+  if (!place) return formatText("%s_%06X", kind, static_cast<unsigned>(offset));
+  return formatText("%s_%06X+%06X", kind, static_cast<unsigned>(place->offset),
+                    static_cast<unsigned>(offset));
+}
+
+std::string placeText(const Place& place) {
+  if (!place) return std::string();
+  return formatText(" in the %s block at 0x%06X", blockFormatName(place->format),
+                    static_cast<unsigned>(place->offset));
+}
+
+void Run::enter(const Place& place) {
+  if (!place) {
+    rom_ = &romFile_;
+    return;
+  }
+  if (block_ == nullptr || blockAt_ != place->offset) {
+    block_.reset();
+    blockAt_ = -1;
+    std::optional<Decompressed> d = decompressBlock(romFile_.data() + place->offset,
+                                                    romFile_.size() - place->offset);
+    if (!d) fatal("No compressed block at 0x%06X\n", static_cast<unsigned>(place->offset));
+    block_ = std::make_unique<RomImage>(std::move(d->bytes));
+    blockAt_ = place->offset;
+  }
+  rom_ = block_.get();
+}
+
 void makeFolder(const std::string& path, OutputBudget& budget) {
   std::error_code error;
   if (!std::filesystem::is_directory(path, error)) budget.spendEntry();
@@ -74,16 +103,16 @@ void Run::reportGuess(BankJob& job, const SampleBlockCheck& found) {
 void Run::searchWhenGuessFails(BankJob& job) {
   if (job.tbl && job.tbl->source == OffsetSource::Given) return;
   NullReporter quiet;
-  const BankFile walked = walkBankFile(rom_, job.ctlOffset, limits(false), quiet);
+  const BankFile walked = walkBankFile(*rom_, job.ctlOffset, limits(false), quiet);
   const std::vector<WaveProbe> waves = probesOf(walked);
   const bool haveGuess = job.tbl.has_value();
-  if (haveGuess && validateSampleBlock(rom_, waves, job.tbl->offset).passes()) return;
+  if (haveGuess && validateSampleBlock(*rom_, waves, job.tbl->offset).passes()) return;
   if (haveGuess) {
     report_.errf("The .tbl offset 0x%06X does not fit the bank file at 0x%06X; searching\n",
                  static_cast<unsigned>(job.tbl->offset), static_cast<unsigned>(job.ctlOffset));
   }
   const std::optional<SampleBlockCheck> found =
-      searchSampleBlock(rom_, waves, controlExtentOf(walked));
+      searchSampleBlock(*rom_, waves, controlExtentOf(walked));
   if (found) {
     job.tbl = SampleBlock{static_cast<int32_t>(found->offset), OffsetSource::Searched};
     report_.errf(
@@ -110,6 +139,7 @@ void Run::reportSettings(const BankJob& job) {
     report_.err("\n.tbl file offset not specified. .wav files won't be created.\n");
   }
   report_.errf("\nRipping from .ctl offset 0x%06X", static_cast<unsigned>(job.ctlOffset));
+  if (job.place) report_.err(placeText(job.place));
   if (job.tbl) report_.errf(", .tbl offset 0x%06X", static_cast<unsigned>(job.tbl->offset));
   report_.err("\n");
 }
@@ -119,7 +149,7 @@ void Run::reportSettings(const BankJob& job) {
 void Run::validateAfterWalk(const BankJob& job, const BankFile& bank, const WavResult& wavs) {
   if (!job.tbl) return;
   const SampleBlockCheck check =
-      validateSampleBlock(rom_, probesOf(bank), job.tbl->offset, wavs.frames);
+      validateSampleBlock(*rom_, probesOf(bank), job.tbl->offset, wavs.frames);
   if (check.passes()) return;
   report_.errf(
       "Warning: the .tbl offset 0x%06X does not fit this bank: %s of its ADPCM frames "
@@ -165,7 +195,7 @@ void Run::writeOutputs(const BankData& data, const std::vector<Requested>& rows,
 // ended the walk (after the waves finished before it), the other outputs
 // after a successful walk, the count.
 void Run::rip(const BankJob& job, BankOutcome& outcome) {
-  const BankFile bank = walkBankFile(rom_, job.ctlOffset, limits(job.tbl.has_value()), report_);
+  const BankFile bank = walkBankFile(*rom_, job.ctlOffset, limits(job.tbl.has_value()), report_);
   const InstrumentSet set = instrumentSetOf(bank, s_.rateRatio);
   outcome.records = bank.counters.structCount - 1;
   if (!bank.recognized) return;
@@ -197,13 +227,13 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
       const WavResult& wavs;
       ~Count() { outcome.wavFiles = wavs.files; }
     } count{outcome, wavs};
-    exportWaves(rom_, set, job.tbl->offset, outputs.waves, options, files_, report_, wavs);
+    exportWaves(*rom_, set, job.tbl->offset, outputs.waves, options, files_, report_, wavs);
   }
   if (bank.stopped()) throw FatalError(bank.stop);
   outcome.failure = wavs.failure;
   validateAfterWalk(job, bank, wavs);
   unclaim.done = true;
-  const BankData data{rom_, bank, set, job.ctlOffset, job.ctlSource, job.tbl, wavs, s_.fieldWidth};
+  const BankData data{*rom_, bank, set, job.ctlOffset, job.ctlSource, job.tbl, wavs, s_.fieldWidth};
   writeOutputs(data, rows, outputs, outcome);
   if (wavs.files != 0) report_.progressf("%d .wav files extracted\n", wavs.files);
 }

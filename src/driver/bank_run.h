@@ -3,6 +3,7 @@
 // of the ROM, each into a folder of its own, with the summary.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,9 +18,20 @@
 #include "export/output_plan.h"
 #include "export/wav_export.h"
 #include "rom/rom_image.h"
+#include "rom/compressed_block.h"
 #include "util/reporter.h"
 
 namespace zaft {
+
+// Where a find lies: in the ROM itself (no block), or at an offset inside
+// the bytes a compressed block of the ROM gives.
+using Place = std::optional<FoundBlock>;
+
+// A find's folder: its kind and offset ("CTL_0E4A70"), inside a block the
+// block's offset and the offset in it ("CTL_1A0000+000040").
+std::string folderOf(const char* kind, const Place& place, int64_t offset);
+// " in the MIO0 block at 0x1A0000", or nothing for the ROM itself.
+std::string placeText(const Place& place);
 
 // One bank file to rip: where it is, which sample block it uses, where its
 // files go.
@@ -32,6 +44,13 @@ struct BankJob {
   int64_t tblGuessedAmong = 0;
   bool tblGuessCounted = true;  // false: tblGuessedAmong or more
   std::string folder;
+  Place place;  // the offsets count from the block's start when in one
+};
+
+// A sequence bank to rip, and where it lies.
+struct SequenceJob {
+  SequenceBank bank;
+  Place place;
 };
 
 // What became of a bank file.
@@ -53,13 +72,13 @@ void makeFolder(const std::string& path, OutputBudget& budget);
 class Run {
  public:
   Run(const Settings& settings, const RomImage& rom, Reporter& report, OutputBudget& budget)
-      : s_(settings), rom_(rom), report_(report), budget_(budget), plan_(rom.identity()),
-        files_(budget) {}
+      : s_(settings), romFile_(rom), rom_(&rom), report_(report), budget_(budget),
+        plan_(rom.identity()), files_(budget) {}
 
   int single(const BankJob& job);
   // /x and /m: every bank file of `jobs` and every sequence bank, each into
   // a folder of its own, and the summary.
-  int extractAll(const std::vector<BankJob>& jobs, const std::vector<SequenceBank>& sequences,
+  int extractAll(const std::vector<BankJob>& jobs, const std::vector<SequenceJob>& sequences,
                  bool withBankFiles);
 
  private:
@@ -84,9 +103,15 @@ class Run {
   void writeOutputs(const BankData& data, const std::vector<Requested>& rows,
                     const BankOutputs& outputs, BankOutcome& outcome);
   void ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int& files);
+  // Makes the image the place gives the one the next steps read: the ROM,
+  // or the bytes of a compressed block (decompressed again when it changes).
+  void enter(const Place& place);
 
   const Settings& s_;
-  const RomImage& rom_;
+  const RomImage& romFile_;
+  const RomImage* rom_;  // the ROM, or the block entered
+  std::unique_ptr<RomImage> block_;
+  int64_t blockAt_ = -1;
   Reporter& report_;
   OutputBudget& budget_;
   OutputPlan plan_;

@@ -19,7 +19,7 @@ void Run::ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int&
   for (size_t k = 0; k < bank.sequences.size(); ++k) {
     const SequenceEntry& entry = bank.sequences[k];
     const PlannedFile& name = names[k];
-    const uint8_t* bytes = bank.bytesOf(rom_, entry);
+    const uint8_t* bytes = bank.bytesOf(*rom_, entry);
     // A compact sequence is read no further than the output limit allows.
     const MidiSequence midi = entry.standard ? standardMidi(bytes, entry.len)
                                              : compactToMidi(bytes, entry.len, budget_.bytesLeft());
@@ -80,15 +80,16 @@ std::string statusOf(Reporter& report, Step step) {
 // /x: every bank file, each into a folder of its own. One bank file's
 // failure ends that bank file only. A bank file whose revision is not "B1"
 // is no failure (as in a single run): its line says so.
-int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<SequenceBank>& sequences,
+int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<SequenceJob>& sequences,
                     bool withBankFiles) {
   std::vector<BankFileResult> banks;
   for (const BankJob& given : jobs) {
     BankFileResult& d = banks.emplace_back();
     d.job = given;
-    d.folder = formatText("CTL_%06X", static_cast<unsigned>(given.ctlOffset));
+    d.folder = folderOf("CTL", given.place, given.ctlOffset);
     d.job.folder = OutputPlan::pathIn(s_.outputDir, d.folder);
     d.status = statusOf(report_, [&] {
+      enter(given.place);
       makeFolder(d.job.folder, budget_);
       searchWhenGuessFails(d.job);
       reportSettings(d.job);
@@ -99,21 +100,23 @@ int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<Sequence
     if (budget_.exhausted()) break;
   }
   std::vector<SequenceBankResult> music;
-  for (const SequenceBank& bank : sequences) {
+  for (const SequenceJob& job : sequences) {
     if (budget_.exhausted()) break;
     SequenceBankResult& m = music.emplace_back();
-    m.sequences = bank.sequences.size();
-    m.done.offset = bank.offset;
-    m.done.folder = formatText("SEQ_%06X", static_cast<unsigned>(bank.offset));
+    m.sequences = job.bank.sequences.size();
+    m.done.offset = job.bank.offset;
+    m.done.folder = folderOf("SEQ", job.place, job.bank.offset);
+    if (job.place) m.done.block = JsonBlockPlace{blockFormatName(job.place->format), job.place->offset};
     m.done.status = "ok";
     m.done.status = statusOf(report_, [&] {
-      ripSequenceBank(bank, m.done, m.midiFiles);
+      enter(job.place);
+      ripSequenceBank(job.bank, m.done, m.midiFiles);
       return m.done.status;
     });
   }
   const int failed = reportSummary(banks, music, withBankFiles, report_);
   if (!s_.jsonName.empty() &&
-      !writeRunIndex(banks, music, s_, rom_, plan_, files_, report_)) {
+      !writeRunIndex(banks, music, s_, romFile_, plan_, files_, report_)) {
     return 1;
   }
   return failed == 0 && !budget_.exhausted() ? 0 : 1;

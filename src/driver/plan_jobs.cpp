@@ -1,6 +1,9 @@
 #include "driver/plan_jobs.h"
 
+#include <algorithm>
+
 #include "bank/libultra/offset_scan.h"
+#include "rom/compressed_block.h"
 #include "util/fatal.h"
 
 namespace zaft {
@@ -42,12 +45,14 @@ std::vector<ScanCandidate> scanBankFiles(const Settings& s, const RomImage& rom,
   if (atZero && !s.extractAll) {
     report.err("\nA bank file may start at offset 0 (a raw .ctl dump?): rip it with /c 0");
   }
-  if (s.extractAll) plan.sequences = scanForSequenceBanks(rom, report);
-  if (job.ctlOffset == 0 &&
-      (!s.extractAll || (candidates.empty() && plan.sequences.empty()))) {
-    fatal("\nCouldn't find .ctl file... Exiting...\n");
-  }
+  if (!s.extractAll && job.ctlOffset == 0) fatal("\nCouldn't find .ctl file... Exiting...\n");
   return candidates;
+}
+
+std::vector<SequenceJob> sequenceJobs(std::vector<SequenceBank> banks, const Place& place) {
+  std::vector<SequenceJob> jobs;
+  for (SequenceBank& bank : banks) jobs.push_back({std::move(bank), place});
+  return jobs;
 }
 
 // /x: a job per candidate (the one /c gives, when it does), each with the
@@ -66,7 +71,77 @@ std::vector<BankJob> jobsFor(const std::vector<ScanCandidate>& candidates, const
   return jobs;
 }
 
+// A find inside a block, said as the scan says the ROM's.
+void reportBlockFinds(const Place& place, const ScanResult& banks,
+                      const std::vector<SequenceBank>& sequences, Reporter& report) {
+  const std::string where = placeText(place);
+  for (const ScanCandidate& c : banks.candidates) {
+    report.errf("Found possible .ctl offset: 0x%06X%s\n", static_cast<unsigned>(c.ctlOffset),
+                where.c_str());
+    if (c.tblOffset) {
+      report.errf("Found possible .tbl offset: 0x%06X%s\n", static_cast<unsigned>(*c.tblOffset),
+                  where.c_str());
+    }
+  }
+  for (const SequenceBank& b : sequences) {
+    report.errf("Found sequence bank at 0x%06X%s with %zu sequences\n",
+                static_cast<unsigned>(b.offset), where.c_str(), b.sequences.size());
+  }
+}
+
+// /x and /m: what lies inside each compressed block of the ROM, found by
+// the same scans. A block is decompressed here to be searched and again
+// when it is ripped, so only one is held at a time.
+void scanBlocks(const Settings& s, const RomImage& rom, Reporter& report, JobPlan& plan) {
+  const int64_t budget = blockSearchBudget(rom.size());
+  int64_t spent = 0;
+  for (const FoundBlock& found : findCompressedBlocks(rom.data(), rom.size())) {
+    if (spent + found.declaredSize > budget) {
+      report.errf(
+          "Note: compressed blocks from 0x%06X on were not searched: the ROM's blocks hold more "
+          "than %lld MiB in all\n",
+          static_cast<unsigned>(found.offset), static_cast<long long>(budget >> 20));
+      break;
+    }
+    spent += found.declaredSize;
+    std::optional<Decompressed> d =
+        decompressBlock(rom.data() + found.offset, rom.size() - found.offset);
+    if (!d || d->bytes.empty()) continue;
+    const std::string problem = d->problem;
+    const RomImage image(std::move(d->bytes));
+    const Place place = found;
+    ScanResult banks;
+    if (s.extractAll && !s.ctlGiven) banks = findBankFiles(image);
+    NullReporter quiet;
+    std::vector<SequenceBank> sequences = scanForSequenceBanks(image, quiet);
+    if (banks.candidates.empty() && sequences.empty()) continue;
+    if (!problem.empty()) {
+      report.errf("Warning: the %s block at 0x%06X stops short (%s); searched the %lld bytes it "
+                  "gives\n",
+                  blockFormatName(found.format), static_cast<unsigned>(found.offset),
+                  problem.c_str(), static_cast<long long>(image.size()));
+    }
+    reportBlockFinds(place, banks, sequences, report);
+    // Its bank files take the sample blocks found beside them in the block:
+    // one given with /t lies in the ROM.
+    for (const ScanCandidate& c : banks.candidates) {
+      BankJob& j = plan.all.emplace_back();
+      j.ctlOffset = c.ctlOffset;
+      j.ctlSource = OffsetSource::Scanned;
+      if (c.tblOffset) j.tbl = SampleBlock{*c.tblOffset, OffsetSource::Scanned};
+      j.place = place;
+    }
+    for (SequenceJob& j : sequenceJobs(std::move(sequences), place)) {
+      plan.sequences.push_back(std::move(j));
+    }
+  }
+}
+
 }  // namespace
+
+int64_t blockSearchBudget(int64_t romSize) {
+  return std::max<int64_t>(int64_t{256} << 20, 16 * romSize);
+}
 
 JobPlan planJobs(const Settings& s, const RomImage& rom, Reporter& report) {
   refuseOffsetsPastTheEnd(s, rom);
@@ -80,15 +155,22 @@ JobPlan planJobs(const Settings& s, const RomImage& rom, Reporter& report) {
   std::vector<ScanCandidate> candidates;
   if (!s.ctlGiven && plan.bankFiles) {
     candidates = scanBankFiles(s, rom, report, plan);
-  } else if (s.extractAll || s.extractSequences) {
-    plan.sequences = scanForSequenceBanks(rom, report);
-    if (!plan.bankFiles && plan.sequences.empty()) {
-      fatal("No sequence bank found in %s\n", s.romPath.c_str());
-    }
+  }
+  if (s.extractAll || s.extractSequences) {
+    plan.sequences = sequenceJobs(scanForSequenceBanks(rom, report), std::nullopt);
   }
   if (s.extractAll) {
     if (s.ctlGiven) candidates = {{s.ctlOffset, std::nullopt}};
     plan.all = jobsFor(candidates, s, job.ctlSource);
+  }
+  if (s.extractAll || s.extractSequences) {
+    scanBlocks(s, rom, report, plan);
+    if (!plan.bankFiles && plan.sequences.empty()) {
+      fatal("No sequence bank found in %s\n", s.romPath.c_str());
+    }
+    if (plan.bankFiles && plan.all.empty() && plan.sequences.empty()) {
+      fatal("\nCouldn't find .ctl file... Exiting...\n");
+    }
   }
   return plan;
 }

@@ -17,9 +17,14 @@ namespace zaft {
 struct JobPlan {
   bool bankFiles = true;  // false for /m alone: the music only
   BankJob single;         // the one bank file of a run without /x and /m
-  std::vector<BankJob> all;             // /x: every bank file, in ROM order
-  std::vector<SequenceBank> sequences;  // /x and /m
+  // /x: every bank file, in ROM order, then those inside compressed blocks
+  std::vector<BankJob> all;
+  std::vector<SequenceJob> sequences;  // /x and /m, in the same order
 };
+
+// The most bytes the scan decompresses in all to look inside the ROM's
+// compressed blocks: a hostile ROM's blocks could expand a thousandfold.
+int64_t blockSearchBudget(int64_t romSize);
 
 // Ends the run (FatalError) when a given offset lies past the ROM's end,
 // or when nothing is found to rip.

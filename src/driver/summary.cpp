@@ -28,8 +28,8 @@ Tally bankFileLines(const std::vector<BankFileResult>& banks, Reporter& report) 
     const std::string tbl = d.job.tbl
                                 ? formatText(".tbl 0x%06X", static_cast<unsigned>(d.job.tbl->offset))
                                 : std::string("no .tbl (header only)");
-    report.errf("  CTL_%06X  .ctl 0x%06X  %s  %d records  %d .wav files  %s\n",
-                static_cast<unsigned>(d.job.ctlOffset), static_cast<unsigned>(d.job.ctlOffset),
+    report.errf("  %s  .ctl 0x%06X  %s  %d records  %d .wav files  %s\n", d.folder.c_str(),
+                static_cast<unsigned>(d.job.ctlOffset),
                 tbl.c_str(), d.outcome.records, d.outcome.wavFiles, d.status.c_str());
     if (startsWith(d.status, "failed")) ++t.failed;
     if (!d.outcome.recognized && startsWith(d.status, "unrecognized")) ++t.other;
@@ -92,6 +92,9 @@ bool writeRunIndex(const std::vector<BankFileResult>& banks,
   std::vector<JsonIndexEntry> entries;
   for (const BankFileResult& d : banks) {
     JsonIndexEntry& e = entries.emplace_back();
+    if (d.job.place) {
+      e.block = JsonBlockPlace{blockFormatName(d.job.place->format), d.job.place->offset};
+    }
     e.ctlOffset = d.job.ctlOffset;
     if (d.job.tbl) e.tblOffset = d.job.tbl->offset;
     e.folder = d.folder;

@@ -110,7 +110,7 @@ void reportCandidate(ScanResult& result, Reporter& report, const Image& rom, int
 }
 
 // Walks the image until its end or a key press.
-void scanImage(ScanResult& result, Reporter& report, const Image& rom) {
+void scanImage(ScanResult& result, Reporter& report, const Image& rom, bool keys = true) {
   int shown = -1;
   for (int64_t block = 0; block < rom.size; block += kProgressStep) {
     if (report.verbose()) {
@@ -124,7 +124,7 @@ void scanImage(ScanResult& result, Reporter& report, const Image& rom) {
         shown = percent;
       }
     }
-    if (consoleKeyWaiting()) {
+    if (keys && consoleKeyWaiting()) {
       result.stoppedByKey = true;
       break;
     }
@@ -158,6 +158,13 @@ ScanResult scanForBankFiles(const RomImage& image, Reporter& report) {
     if (consoleKeyWaiting()) consoleReadKey();
   }
   report.err("                 ");
+  return result;
+}
+
+ScanResult findBankFiles(const RomImage& image) {
+  ScanResult result;
+  NullReporter quiet;
+  scanImage(result, quiet, Image{image.data(), image.size()}, false);
   return result;
 }
 

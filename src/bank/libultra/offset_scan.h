@@ -28,4 +28,8 @@ struct ScanResult {
 // progress line on standard output; a key press on the console stops it.
 ScanResult scanForBankFiles(const RomImage& rom, Reporter& report);
 
+// The same scan, silent and without the key: for the bytes of a compressed
+// block, whose finds the caller reports.
+ScanResult findBankFiles(const RomImage& image);
+
 }  // namespace zaft

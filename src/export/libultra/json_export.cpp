@@ -267,6 +267,15 @@ void writeSequence(int index, const JsonSequenceEntry& s, JsonWriter& json) {
   json.endObject();
 }
 
+// Only for a find inside a compressed block: the block it lies in.
+void writeBlockPlace(const std::optional<JsonBlockPlace>& block, JsonWriter& json) {
+  if (!block) return;
+  json.key("compressedBlock").beginObject();
+  json.key("format").string(block->format);
+  json.key("offset").number(block->offset);
+  json.endObject();
+}
+
 }  // namespace
 
 void writeJsonIndex(const JsonRunInfo& info, const std::vector<JsonIndexEntry>& banks,
@@ -278,6 +287,7 @@ void writeJsonIndex(const JsonRunInfo& info, const std::vector<JsonIndexEntry>& 
   json.key("bankFiles").beginArray();
   for (const JsonIndexEntry& bank : banks) {
     json.beginObject();
+    writeBlockPlace(bank.block, json);
     json.key("ctlOffset").number(bank.ctlOffset);
     json.key("tblOffset");
     bank.tblOffset ? json.number(*bank.tblOffset) : json.null();
@@ -293,6 +303,7 @@ void writeJsonIndex(const JsonRunInfo& info, const std::vector<JsonIndexEntry>& 
   json.key("sequenceBanks").beginArray();
   for (const JsonSequenceBank& bank : sequenceBanks) {
     json.beginObject();
+    writeBlockPlace(bank.block, json);
     json.key("offset").number(bank.offset);
     json.key("folder").string(bank.folder);
     json.key("status").string(bank.status);

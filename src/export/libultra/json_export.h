@@ -44,6 +44,12 @@ struct BankBlocks {
 void writeJsonDocument(const BankFile& bank, const InstrumentSet& set, const JsonRunInfo& info,
                        const BankBlocks& blocks, const WavResult& wavs, JsonWriter& json);
 
+// A compressed block a find lies in: its offsets count from the block's start.
+struct JsonBlockPlace {
+  std::string format;  // "MIO0", "Yay0", "Yaz0"
+  int64_t offset = 0;  // the block's, in the ROM
+};
+
 // One bank file of an /x run.
 struct JsonIndexEntry {
   int32_t ctlOffset = 0;
@@ -53,6 +59,7 @@ struct JsonIndexEntry {
   std::string status;      // "ok", or what went wrong
   int32_t records = 0;     // structures, as the header's Struct Count
   int32_t wavFiles = 0;
+  std::optional<JsonBlockPlace> block;  // none: in the ROM itself
 };
 
 // One sequence bank of the run, with what each of its sequences holds.
@@ -66,6 +73,7 @@ struct JsonSequenceBank {
   std::string folder;
   std::string status;  // "ok", or what went wrong
   std::vector<JsonSequenceEntry> sequences;
+  std::optional<JsonBlockPlace> block;  // none: in the ROM itself
 };
 
 // The index of an /x or /m run: the ROM, one element per bank file and one

@@ -329,8 +329,8 @@ TEST(JsonExportTest, OffsetsAndHowTheyWereObtained) {
 }
 
 std::vector<JsonIndexEntry> twoBankFiles() {
-  return {{0x1000, 0x4000, "CTL_001000", "CTL_001000/bank.json", "ok", 12, 2},
-          {0x9000, std::nullopt, "CTL_009000", "", "failed: Ran out of struct space (max 4096)", 4095, 0}};
+  return {{0x1000, 0x4000, "CTL_001000", "CTL_001000/bank.json", "ok", 12, 2, std::nullopt},
+          {0x9000, std::nullopt, "CTL_009000", "", "failed: Ran out of struct space (max 4096)", 4095, 0, std::nullopt}};
 }
 
 std::vector<JsonSequenceBank> oneSequenceBank() {
@@ -345,7 +345,7 @@ std::vector<JsonSequenceBank> oneSequenceBank() {
   song.info.channels = {0, 9};
   song.info.loops = {{1, 0, 255, 96, 1824}, {0, 2, -1, 0, 0}};
   song.warnings = 1;
-  return {{0x300000, "SEQ_300000", "ok", {song}}};
+  return {{0x300000, "SEQ_300000", "ok", {song}, std::nullopt}};
 }
 
 std::string indexOf(const JsonRunInfo& info) {
