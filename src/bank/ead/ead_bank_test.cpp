@@ -193,6 +193,35 @@ TEST(EadBankTest, FileTablesAreBoundedByTheImage) {
   EXPECT_FALSE(readEadBankSets(data, size, size - 1, 1));
 }
 
+// A file table whose 65535 entries all name one (odd) bank's bytes: the
+// work stops at the image's worth of pointers, and the problems kept stop
+// at their limit.
+TEST(EadBankTest, RepeatedBanksCannotMultiplyTheWork) {
+  const BuiltEadSet& b = built();
+  const EadSoundData full = readAll(b.bytes);
+  const EadBank& first = full.banks[0];
+  std::vector<uint8_t> image(4 + 8 * 65535);
+  storeBE16(image.data(), 1);
+  storeBE16(image.data() + 2, 65535);
+  const uint32_t offset = static_cast<uint32_t>(image.size());
+  for (size_t i = 0; i < 65535; ++i) {
+    storeBE32(image.data() + 4 + 8 * i, offset);
+    storeBE32(image.data() + 8 + 8 * i, static_cast<uint32_t>(first.length));
+  }
+  image.insert(image.end(), b.bytes.begin() + first.offset,
+               b.bytes.begin() + first.offset + first.length);
+  image[offset + 11] = 2;  // a shared flag of 2: one problem per bank
+  const EadSoundData d = readEadSoundData(image.data(), static_cast<int64_t>(image.size()), 0, 0);
+  int64_t pointers = 0;
+  for (const EadBank& bank : d.banks) {
+    pointers += static_cast<int64_t>(bank.instrumentPointers.size() + bank.drumPointers.size());
+  }
+  EXPECT_LE(pointers, static_cast<int64_t>(image.size()) / 4 + 4096);
+  EXPECT_EQ(d.instruments.size(), 2u);  // read once
+  EXPECT_EQ(d.problems.size(), static_cast<size_t>(kEadMaxProblems));
+  EXPECT_GT(d.problemsLeftOut, 0);
+}
+
 // The per-bank check a scan makes: each real bank passes; noise, zeros and
 // a bank whose samples run past a too-short sample bank do not.
 TEST(EadBankTest, PlausibleBankRejectsWhatNoToolWrites) {
