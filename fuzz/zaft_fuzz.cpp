@@ -5,6 +5,9 @@
 // same bytes also go through the ADPCM decoder's two paths: a book from the
 // first 256 bytes (16 predictors of any coefficients), frames from the
 // rest; every vectorised path must give what the exact scalar one does.
+// The input is also read as an EAD sound-data and sample-table pair (their
+// offsets in bytes 1-2 and 3-4), lowered into the instrument model and
+// described as JSON; every sample the model places must lie in the input.
 //
 // The process stays in the folder it was started from, so that crash inputs
 // land there (or where -artifact_prefix says) and a relative corpus path
@@ -22,7 +25,10 @@
 #include <vector>
 
 #include "audio/adpcm.h"
+#include "bank/ead/ead_bank.h"
+#include "bank/ead/ead_lowering.h"
 #include "driver/run.h"
+#include "export/ead/ead_json.h"
 #include "rom/compressed_block.h"
 #include "util/endian.h"
 
@@ -77,6 +83,28 @@ void compareDecoders(const uint8_t* data, size_t size) {
   }
 }
 
+// Aborts when a sample of the lowered set lies outside the input.
+void readEad(const uint8_t* data, size_t size) {
+  if (size < 5) return;
+  const auto n = static_cast<int64_t>(size);
+  const int64_t soundData = zaft::loadBE16(data + 1);
+  const int64_t sampleTable = zaft::loadBE16(data + 3);
+  const zaft::EadSoundData sounds = zaft::readEadSoundData(data, n, soundData, sampleTable);
+  const zaft::InstrumentSet set = zaft::instrumentSetOf(sounds);
+  for (const zaft::Sample& s : set.samples) {
+    if (s.base < 0 || s.len < 0 || sampleTable + s.base + s.len > n) std::abort();
+  }
+  std::string text;
+  {
+    zaft::JsonWriter json(text);
+    zaft::writeEadJsonDocument(sounds, set, {"fuzz", n, zaft::ByteOrder::AsStored}, json);
+  }
+  if (const auto sequences = zaft::readEadFileTable(data, n, soundData, zaft::kEadSequenceType)) {
+    zaft::readEadBankSets(data, n, sampleTable, static_cast<int>(sequences->entries.size()));
+  }
+  zaft::plausibleEadBank(data, n, soundData, n - soundData, data[0]);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -92,6 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (size == 0) return 0;
   compareDecoders(data, size);
+  readEad(data, size);
   // The input past its mode byte as each compressed block format.
   if (size >= 1 + zaft::kBlockHeaderBytes) {
     for (const char* magic : {"MIO0", "Yay0", "Yaz0"}) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <cmath>
 #include <map>
 #include <unordered_map>
@@ -25,11 +26,27 @@ int64_t align16(int64_t v) { return (v + 15) & ~int64_t{15}; }
 
 bool validTuning(float t) { return std::isfinite(t) && t >= kEadMinTuning && t <= kEadMaxTuning; }
 
+void addProblem(EadSoundData& out, int64_t offset, std::string what) {
+  if (out.problems.size() < static_cast<size_t>(kEadMaxProblems)) {
+    out.problems.push_back({offset, std::move(what)});
+  } else {
+    ++out.problemsLeftOut;
+  }
+}
+
 // Record lookups shared by every bank of one read: a record reached twice,
-// from one bank or two, is read once.
+// from one bank or two, is read once. `words` is what is left of the read's
+// budget of pointer-table entries and envelope points: real banks hold each
+// in bytes of their own, so a quarter of the image (and some room) is more
+// than they need, while file-table entries that name the same bytes again
+// and again, or envelopes that overlap, cannot make the work or the memory
+// grow past it.
 struct Seen {
+  explicit Seen(int64_t imageSize) : words(imageSize / 4 + 4096) {}
   std::unordered_map<int64_t, int32_t> instruments, drums, records, books, loops, envelopes;
   std::map<std::pair<int32_t, uint32_t>, int32_t> samples;  // (sample bank, offset)
+  int64_t words;
+  bool spent = false;  // the budget ran out (said once)
 };
 
 // Reads one bank's header and body into `out`.
@@ -78,6 +95,7 @@ class BankReader {
                                       bank_, static_cast<long long>(slots), b.instrumentCount));
     }
     tableEnd_ = std::min(align16(4 + 4 * slots), bodyLen_);
+    if (!spend(slots + 1, bodyAt_)) return;
     b.drumTablePointer = loadBE32(data_ + bodyAt_);
     for (int64_t i = 0; i < slots; ++i) {
       const int64_t field = bodyAt_ + 4 + 4 * i;
@@ -94,8 +112,23 @@ class BankReader {
 
  private:
   void problem(int64_t offset, std::string what) {
-    out_.problems.push_back({offset, std::move(what)});
+    addProblem(out_, offset, std::move(what));
     ++problems_;
+  }
+
+  // Takes `n` words from the read's budget; false (said once) when it has
+  // run out.
+  bool spend(int64_t n, int64_t at) {
+    if (seen_.words >= n) {
+      seen_.words -= n;
+      return true;
+    }
+    if (!seen_.spent) {
+      problem(at, formatText("bank %d: reading stopped: the banks ask for more pointers and "
+                             "envelope points than the image holds words", bank_));
+      seen_.spent = true;
+    }
+    return false;
   }
 
   // Whether a non-null pointer read at `field` leads to `need` bytes inside
@@ -137,6 +170,7 @@ class BankReader {
       problem(field, formatText("bank %d: its body holds %lld of %u drum pointers", bank_,
                                 static_cast<long long>(count), b.drumCount));
     }
+    if (!spend(count, field)) return;
     for (int64_t n = 0; n < count; ++n) {
       const int64_t at = bodyAt_ + b.drumTablePointer + 4 * n;
       const uint32_t ptr = loadBE32(data_ + at);
@@ -366,6 +400,7 @@ class BankReader {
     const int64_t room = (bodyLen_ - ptr) / kEnvelopePointBytes;
     const int64_t limit = std::min<int64_t>(room, kEadMaxEnvelopePoints);
     for (int64_t k = 0; k < limit && !e.ended; ++k) {
+      if (!spend(1, at)) break;
       const uint8_t* p = data_ + at + kEnvelopePointBytes * k;
       const EadEnvelopePoint point{loadBE16(p), loadBE16(p + 2)};
       e.points.push_back(point);
@@ -443,20 +478,20 @@ EadSoundData readEadSoundData(const uint8_t* data, int64_t size, int64_t soundDa
   out.sampleTable.at = sampleTableAt;
   const std::optional<EadFileTable> banks = readEadFileTable(data, size, soundDataAt, kEadSoundDataType);
   if (!banks) {
-    out.problems.push_back({soundDataAt, "no sound-data file (type 1) whose entries lie inside the image"});
+    addProblem(out, soundDataAt, "no sound-data file (type 1) whose entries lie inside the image");
     return out;
   }
   out.soundData = *banks;
   if (const auto samples = readEadFileTable(data, size, sampleTableAt, kEadSampleTableType)) {
     out.sampleTable = *samples;
   } else {
-    out.problems.push_back({sampleTableAt, "no sample-table file (type 2) whose entries lie inside the image"});
+    addProblem(out, sampleTableAt, "no sample-table file (type 2) whose entries lie inside the image");
   }
   const size_t bankCount = out.soundData.entries.size();
   if (!out.sampleTable.entries.empty() && out.sampleTable.entries.size() != bankCount) {
-    out.problems.push_back({sampleTableAt, formatText("the sample-table file lists %zu sample banks "
+    addProblem(out, sampleTableAt, formatText("the sample-table file lists %zu sample banks "
                                                       "for %zu banks",
-                                                      out.sampleTable.entries.size(), bankCount)});
+                                                      out.sampleTable.entries.size(), bankCount));
   }
   // Distinct sample banks, in the order banks first name them.
   std::map<std::pair<uint32_t, uint32_t>, int32_t> sampleBankOf;
@@ -468,7 +503,7 @@ EadSoundData readEadSoundData(const uint8_t* data, int64_t size, int64_t soundDa
     out.sampleBanks[static_cast<size_t>(it->second)].banks.push_back(static_cast<int32_t>(b));
   }
   const int64_t tableEnd = kFileHeaderBytes + kFileEntryBytes * static_cast<int64_t>(bankCount);
-  Seen seen;
+  Seen seen(size);
   out.banks.reserve(bankCount);
   for (size_t b = 0; b < bankCount; ++b) {
     const EadFileEntry& e = out.soundData.entries[b];
@@ -483,20 +518,20 @@ EadSoundData readEadSoundData(const uint8_t* data, int64_t size, int64_t soundDa
       sampleBank = sampleBankOf.at(std::make_pair(s.offset, s.length));
       sampleBankLength = s.length;
     } else if (!out.sampleTable.entries.empty()) {
-      out.problems.push_back({sampleTableAt, formatText("bank %zu: no sample bank", b)});
+      addProblem(out, sampleTableAt, formatText("bank %zu: no sample bank", b));
     }
     bank.sampleBank = sampleBank;
-    const size_t before = out.problems.size();
+    const int64_t before = out.problemCount();
     if (e.offset < tableEnd) {
-      out.problems.push_back({soundDataAt + 4 + kFileEntryBytes * static_cast<int64_t>(b),
-                              formatText("bank %zu: offset 0x%X lies inside the file's table", b, e.offset)});
+      addProblem(out, soundDataAt + 4 + kFileEntryBytes * static_cast<int64_t>(b),
+                 formatText("bank %zu: offset 0x%X lies inside the file's table", b, e.offset));
     } else {
       // Without its sample bank a bank's samples stay unchecked and unread
       // (a problem already says why).
       BankReader reader(data, out, seen, bank.index, sampleBank, sampleBankLength);
       reader.read(bank, bank.offset, bank.length);
     }
-    bank.problems = static_cast<int32_t>(out.problems.size() - before);
+    bank.problems = static_cast<int32_t>(std::min<int64_t>(out.problemCount() - before, INT32_MAX));
     out.banks.push_back(std::move(bank));
   }
   return out;
@@ -514,7 +549,7 @@ bool plausibleEadBank(const uint8_t* data, int64_t size, int64_t bankAt, int64_t
     return false;
   }
   EadSoundData out;
-  Seen seen;
+  Seen seen(bankLength);
   EadBank bank;
   BankReader reader(data, out, seen, 0, sampleBankLength < 0 ? -1 : 0, sampleBankLength);
   reader.read(bank, bankAt, bankLength);
@@ -522,7 +557,7 @@ bool plausibleEadBank(const uint8_t* data, int64_t size, int64_t bankAt, int64_t
   const auto any = [](const std::vector<int32_t>& v) {
     return std::any_of(v.begin(), v.end(), [](int32_t i) { return i >= 0; });
   };
-  return out.problems.empty() && (any(bank.instruments) || any(bank.drums));
+  return out.plausible() && (any(bank.instruments) || any(bank.drums));
 }
 
 }  // namespace zaft

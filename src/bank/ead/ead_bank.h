@@ -76,6 +76,8 @@ constexpr uint32_t kEadMaxDrums = 128;
 // An envelope is a handful of points in every bank the tools write; one
 // that runs on for more than this is not one.
 constexpr int kEadMaxEnvelopePoints = 256;
+// Problems kept with their text; the rest are only counted.
+constexpr int kEadMaxProblems = 1000;
 // Tunings the synthesizer can play: from 1/1024 (31.25 Hz at 32000 Hz) to
 // 64 times its output rate.
 constexpr double kEadMinTuning = 1.0 / 1024;
@@ -218,11 +220,13 @@ struct EadSoundData {
   std::vector<EadBook> books;
   std::vector<EadLoop> loops;
   std::vector<EadEnvelope> envelopes;
-  std::vector<EadProblem> problems;
+  std::vector<EadProblem> problems;  // the first kEadMaxProblems
+  int64_t problemsLeftOut = 0;        // those past them
+  int64_t problemCount() const { return static_cast<int64_t>(problems.size()) + problemsLeftOut; }
   // No problem at all: every count in range, every pointer inside its body
   // and aligned, every sample inside its sample bank, every book of order 2
   // with 1 to 16 predictors. A scan can reject random bytes by it.
-  bool plausible() const { return problems.empty(); }
+  bool plausible() const { return problemCount() == 0; }
 };
 
 // Reads the sound-data file at `soundDataAt` and the sample-table file at

@@ -31,7 +31,7 @@ EadSoundData readAll(const std::vector<uint8_t>& bytes) {
 // Every record of the default set as the builder wrote it.
 TEST(EadBankTest, ReadsWhatTheBuilderWrote) {
   const EadSoundData d = readAll(built().bytes);
-  ASSERT_TRUE(d.plausible()) << d.problems.front().what;
+  ASSERT_TRUE(d.plausible()) << d.problemCount() << " problems";
   ASSERT_EQ(d.banks.size(), 3u);
   EXPECT_EQ(d.sampleBanks.size(), 2u);
   EXPECT_EQ(d.sampleBanks[0].banks, (std::vector<int32_t>{0, 1}));
@@ -191,6 +191,35 @@ TEST(EadBankTest, FileTablesAreBoundedByTheImage) {
   EXPECT_EQ(*sets, (std::vector<std::vector<uint8_t>>{{1, 0}, {2}}));
   EXPECT_FALSE(readEadBankSets(data, b.bankSets + 6, b.bankSets, 2));  // the second set cut
   EXPECT_FALSE(readEadBankSets(data, size, size - 1, 1));
+}
+
+// A file table whose 65535 entries all name one (odd) bank's bytes: the
+// work stops at the image's worth of pointers, and the problems kept stop
+// at their limit.
+TEST(EadBankTest, RepeatedBanksCannotMultiplyTheWork) {
+  const BuiltEadSet& b = built();
+  const EadSoundData full = readAll(b.bytes);
+  const EadBank& first = full.banks[0];
+  std::vector<uint8_t> image(4 + 8 * 65535);
+  storeBE16(image.data(), 1);
+  storeBE16(image.data() + 2, 65535);
+  const uint32_t offset = static_cast<uint32_t>(image.size());
+  for (size_t i = 0; i < 65535; ++i) {
+    storeBE32(image.data() + 4 + 8 * i, offset);
+    storeBE32(image.data() + 8 + 8 * i, static_cast<uint32_t>(first.length));
+  }
+  image.insert(image.end(), b.bytes.begin() + first.offset,
+               b.bytes.begin() + first.offset + first.length);
+  image[offset + 11] = 2;  // a shared flag of 2: one problem per bank
+  const EadSoundData d = readEadSoundData(image.data(), static_cast<int64_t>(image.size()), 0, 0);
+  int64_t pointers = 0;
+  for (const EadBank& bank : d.banks) {
+    pointers += static_cast<int64_t>(bank.instrumentPointers.size() + bank.drumPointers.size());
+  }
+  EXPECT_LE(pointers, static_cast<int64_t>(image.size()) / 4 + 4096);
+  EXPECT_EQ(d.instruments.size(), 2u);  // read once
+  EXPECT_EQ(d.problems.size(), static_cast<size_t>(kEadMaxProblems));
+  EXPECT_GT(d.problemsLeftOut, 0);
 }
 
 // The per-bank check a scan makes: each real bank passes; noise, zeros and

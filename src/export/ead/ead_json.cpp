@@ -250,6 +250,7 @@ void writeEadJsonDocument(const EadSoundData& sounds, const InstrumentSet& set,
     json.endObject();
   }
   json.endArray();
+  json.key("problemsLeftOut").number(sounds.problemsLeftOut);
   json.endObject();
   json.finish();
 }
