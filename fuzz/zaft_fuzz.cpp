@@ -8,6 +8,7 @@
 // The input is also read as an EAD sound-data and sample-table pair (their
 // offsets in bytes 1-2 and 3-4), lowered into the instrument model and
 // described as JSON; every sample the model places must lie in the input.
+// The input past its mode byte is also read as an EAD sequence into MIDI.
 //
 // The process stays in the folder it was started from, so that crash inputs
 // land there (or where -artifact_prefix says) and a relative corpus path
@@ -29,6 +30,7 @@
 #include "bank/ead/ead_lowering.h"
 #include "driver/run.h"
 #include "export/ead/ead_json.h"
+#include "export/ead/ead_midi.h"
 #include "rom/compressed_block.h"
 #include "util/endian.h"
 
@@ -130,6 +132,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           zaft::decompressBlock(block.data(), static_cast<int64_t>(block.size()));
       if (!d || static_cast<int64_t>(d->bytes.size()) > d->declaredSize) std::abort();
     }
+  }
+  // The input past its mode byte as an EAD sequence: its file must hold
+  // exactly the bytes it says.
+  {
+    const zaft::MidiSequence midi = zaft::eadSequenceToMidi(data + 1, static_cast<int64_t>(size - 1), "banks");
+    if (!midi.overLimit && static_cast<int64_t>(midi.built.size()) != midi.fileBytes) std::abort();
   }
   const uint8_t mode = data[0];
   const std::string rom = dir + "/rom.bin";

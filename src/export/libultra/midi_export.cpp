@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "bank/libultra/compact_sequence.h"
+#include "export/midi_file.h"
 #include "util/endian.h"
 #include "util/fatal.h"
 
@@ -15,60 +16,13 @@ namespace zaft {
 namespace {
 
 constexpr uint8_t kNoteOffVelocity = 0x40;
-constexpr uint8_t kLoopStartController = 102;
-constexpr uint8_t kLoopEndController = 103;
-constexpr uint8_t kLoopCountController = 104;      // counts below 128
-constexpr uint8_t kLoopCountHighController = 105;  // count - 128
-constexpr uint32_t kDefaultTempo = 500000;         // 120 beats per minute
-constexpr uint64_t kMaxDelta = 0x0FFFFFFF;         // what four variable-length bytes hold
-constexpr int64_t kMidiHeaderBytes = 14;           // "MThd", 6, format, tracks, division
-constexpr int64_t kChunkHeaderBytes = 8;           // type and length
 // Bounds on what a track's conversion keeps in memory at once; a real song
 // stays far below both.
 constexpr size_t kMaxSounding = 65536;   // notes waiting for their note-off
 constexpr size_t kMaxOpenLoops = 65536;  // loop starts waiting for their end
-// Tempo changes the duration in seconds is worked out from; later ones
-// are left out of it.
-constexpr size_t kMaxTempoChanges = size_t{1} << 18;
 // A loop start's controllers 102 and 104 (or 105) and its marker are
 // written at one tick: 104 takes a delta of 0 and three bytes.
 constexpr int64_t kCountControllerBytes = 4;
-
-int varLenSize(uint64_t value) {
-  value = std::min(value, kMaxDelta);
-  int n = 1;
-  while (value >= 0x80) {
-    value >>= 7;
-    ++n;
-  }
-  return n;
-}
-
-// The tempo changes of a sequence, for its duration in seconds.
-class Tempi {
- public:
-  void add(uint64_t tick, uint32_t tempo) {
-    if (changes_.size() < kMaxTempoChanges) changes_.emplace_back(tick, tempo);
-  }
-  double secondsAt(uint64_t ticks, uint32_t division) {
-    if (division == 0) return 0;
-    std::stable_sort(changes_.begin(), changes_.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    double seconds = 0;
-    uint64_t at = 0;
-    uint32_t tempo = kDefaultTempo;
-    for (const auto& [tick, t] : changes_) {
-      if (tick >= ticks) break;
-      seconds += static_cast<double>(tick - at) * tempo / division / 1e6;
-      at = tick;
-      tempo = t;
-    }
-    return seconds + static_cast<double>(ticks - at) * tempo / division / 1e6;
-  }
-
- private:
-  std::vector<std::pair<uint64_t, uint32_t>> changes_;
-};
 
 // Counts the bytes of a track's events.
 class SizeOut {
@@ -334,8 +288,7 @@ class TrackConverter {
       number = plan_->loopNumbers[id];
     }
     event(e.tick, {controller_, kLoopEndController, static_cast<uint8_t>(number & 0x7F)});
-    marker(e.tick, e.loopCount == kLoopForEver ? std::string("loop end, for ever")
-                                               : "loop end x " + std::to_string(e.loopCount));
+    marker(e.tick, loopEndMarker(e.loopCount));
   }
 
   // The first reading's findings into the sequence's description.
@@ -602,6 +555,10 @@ MidiSequence standardMidi(const uint8_t* sequence, int64_t len) {
 }
 
 void writeMidi(const MidiSequence& midi, ByteSink& sink) {
+  if (!midi.built.empty()) {
+    sink.write(midi.built.data(), midi.built.size());
+    return;
+  }
   if (midi.info.standard) {
     sink.write(midi.sequence, static_cast<size_t>(midi.length));
     return;

@@ -90,6 +90,10 @@ struct MidiSequence {
   int64_t fileBytes = 0;    // the MIDI file's size
   bool overLimit = false;   // the file would pass the limit given: reading stopped there
   std::vector<MidiTrackPlan> tracks;  // a compact sequence's
+  // A file built whole in memory (an EAD sequence's), written as it stands.
+  std::vector<uint8_t> built;
+  // Warnings that end nothing: constructs followed down their default path.
+  std::vector<SequenceProblem> notices;
 };
 
 // A compact sequence of `len` bytes as a Standard MIDI File, read no
