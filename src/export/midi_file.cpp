@@ -12,16 +12,6 @@ constexpr size_t kMaxTempoChanges = size_t{1} << 18;
 
 }  // namespace
 
-int varLenSize(uint64_t value) {
-  value = std::min(value, kMaxDelta);
-  int n = 1;
-  while (value >= 0x80) {
-    value >>= 7;
-    ++n;
-  }
-  return n;
-}
-
 void appendVarLen(std::vector<uint8_t>& out, uint64_t value) {
   value = std::min(value, kMaxDelta);
   for (int shift = 21; shift > 0; shift -= 7) {

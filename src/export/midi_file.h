@@ -22,8 +22,17 @@ constexpr uint64_t kMaxDelta = 0x0FFFFFFF;         // what four variable-length 
 constexpr int64_t kMidiHeaderBytes = 14;           // "MThd", 6, format, tracks, division
 constexpr int64_t kChunkHeaderBytes = 8;           // type and length
 
-// Bytes of `value` (at most kMaxDelta) as a variable-length number.
-int varLenSize(uint64_t value);
+// Bytes of `value` (capped at kMaxDelta) as a variable-length number; inline,
+// since sizing a compact track calls it for every event.
+inline int varLenSize(uint64_t value) {
+  value = value < kMaxDelta ? value : kMaxDelta;
+  int n = 1;
+  while (value >= 0x80) {
+    value >>= 7;
+    ++n;
+  }
+  return n;
+}
 // Appends `value`, capped at kMaxDelta, as a variable-length number.
 void appendVarLen(std::vector<uint8_t>& out, uint64_t value);
 
