@@ -16,6 +16,7 @@
 
 #include "bank/libultra/offset_scan.h"
 #include "bank/libultra/sequence_bank.h"
+#include "driver/plan_jobs.h"
 #include "export/libultra/midi_export.h"
 #include "support/compact_encoder.h"
 #include "rom/rom_image.h"
@@ -129,6 +130,31 @@ void BM_ScanSequenceBanks(benchmark::State& state) {
   if (found != 3) state.SkipWithError("the scan did not find the three sequence banks");
 }
 BENCHMARK(BM_ScanSequenceBanks)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Everything /x does before it rips: load the file, recognise its byte
+// order, and run every finder (bank files, sequence banks, EAD files,
+// compressed blocks and what lies inside each) over it. The yardstick is
+// `cat` above: the aim is within 1.5 times it.
+void BM_ScanAllFinders(benchmark::State& state) {
+  zaft::Settings s;
+  s.extractAll = true;
+  s.romPath = scanRom().path;
+  size_t found = 0;
+  for (auto _ : state) {
+    std::unique_ptr<zaft::RomImage> rom = zaft::openRom(s.romPath);
+    if (!rom) {
+      state.SkipWithError("cannot open");
+      break;
+    }
+    zaft::detectByteOrder(*rom);
+    zaft::NullReporter quiet;
+    const zaft::JobPlan plan = zaft::planJobs(s, *rom, quiet);
+    found = plan.all.size() + plan.sequences.size() + plan.eadSets.size() + plan.eadSequences.size();
+  }
+  state.counters["finds"] = static_cast<double>(found);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(kScanRomSize));
+}
+BENCHMARK(BM_ScanAllFinders)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Converting 1 MB of compact sequences: a 64 KiB song sixteen times.
 void BM_CompactToMidi(benchmark::State& state) {

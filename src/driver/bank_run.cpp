@@ -233,7 +233,8 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
   outcome.failure = wavs.failure;
   validateAfterWalk(job, bank, wavs);
   unclaim.done = true;
-  const BankData data{*rom_, bank, set, job.ctlOffset, job.ctlSource, job.tbl, wavs, s_.fieldWidth};
+  const BankData data{*rom_, romFile_, &bank, nullptr, set, job.ctlOffset, job.ctlSource, job.tbl,
+                      wavs, s_.fieldWidth};
   writeOutputs(data, rows, outputs, outcome);
   if (wavs.files != 0) report_.progressf("%d .wav files extracted\n", wavs.files);
 }

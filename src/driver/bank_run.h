@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bank/ead/ead_files.h"
 #include "bank/libultra/offset_scan.h"
 #include "bank/sample_block.h"
 #include "bank/libultra/sequence_bank.h"
@@ -47,6 +48,29 @@ struct BankJob {
   Place place;  // the offsets count from the block's start when in one
 };
 
+// An EAD set to rip (its sound-data file and sample-table file), and where
+// it lies.
+struct EadSetJob {
+  EadSetFind find;
+  Place place;
+};
+
+// What became of an EAD set.
+struct EadSetResult {
+  EadSetJob job;
+  std::string folder;
+  std::string status;  // "ok", or what went wrong
+  int banks = 0;
+  int wavFiles = 0;
+  std::vector<const Exporter*> written;
+};
+
+// An EAD sequence file to rip, and where it lies.
+struct EadSequenceJob {
+  EadSequenceFileFind find;
+  Place place;
+};
+
 // A sequence bank to rip, and where it lies.
 struct SequenceJob {
   SequenceBank bank;
@@ -79,7 +103,8 @@ class Run {
   // /x and /m: every bank file of `jobs` and every sequence bank, each into
   // a folder of its own, and the summary.
   int extractAll(const std::vector<BankJob>& jobs, const std::vector<SequenceJob>& sequences,
-                 bool withBankFiles);
+                 const std::vector<EadSetJob>& eadSets,
+                 const std::vector<EadSequenceJob>& eadSequences, bool withBankFiles);
 
  private:
   WalkLimits limits(bool samples) const {
@@ -103,6 +128,14 @@ class Run {
   void writeOutputs(const BankData& data, const std::vector<Requested>& rows,
                     const BankOutputs& outputs, BankOutcome& outcome);
   void ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int& files);
+  void ripEadSet(EadSetResult& done);
+  void ripEadSequences(const EadSequenceJob& job, JsonSequenceBank& done, int& files);
+  // One converted sequence of a sequence bank or file: its problems said,
+  // its MIDI file written (a file that cannot be written ends the bank),
+  // counted in `files` and, when a Standard MIDI File does not read,
+  // `damaged`.
+  void writeSequence(const MidiSequence& midi, const PlannedFile& name, JsonSequenceBank& done,
+                     int& files, int& damaged);
   // Makes the image the place gives the one the next steps read: the ROM,
   // or the bytes of a compressed block (decompressed again when it changes).
   void enter(const Place& place);

@@ -4,13 +4,61 @@
 #include <algorithm>
 #include <memory>
 
+#include "export/ead/ead_midi.h"
 #include "export/libultra/midi_export.h"
 #include "util/fatal.h"
 
 namespace zaft {
 
+void Run::writeSequence(const MidiSequence& midi, const PlannedFile& name, JsonSequenceBank& done,
+                        int& files, int& damaged) {
+  JsonSequenceEntry& info = done.sequences.emplace_back();
+  info.info = midi.info;
+  info.warnings = static_cast<int>(midi.problems.size() + midi.notices.size());
+  for (const SequenceProblem& p : midi.problems) {
+    if (p.track < 0) {
+      report_.errf("Warning: %s: not a readable MIDI file: %s at byte 0x%X of the sequence; written as it "
+                   "stands\n",
+                   name.path.c_str(), p.what.c_str(), static_cast<unsigned>(p.at));
+    } else {
+      report_.errf("Warning: %s: track %d: %s at byte 0x%X of the sequence; the track ends there\n",
+                   name.path.c_str(), p.track, p.what.c_str(), static_cast<unsigned>(p.at));
+    }
+  }
+  for (const SequenceProblem& p : midi.notices) {
+    report_.errf("Warning: %s: %s at byte 0x%X of the sequence\n", name.path.c_str(),
+                 p.what.c_str(), static_cast<unsigned>(p.at));
+  }
+  if (name.refused()) {
+    report_.err(name.refusal);
+    if (done.status == "ok") done.status = "failed: " + oneLine(name.refusal);
+    return;
+  }
+  budget_.require(midi.fileBytes);
+  // A file that cannot be written ends the sequence bank: its message is
+  // the failure's.
+  NullReporter quiet;
+  const std::string failure = writeOutput(
+      files_, name, [&](ByteSink& sink) { writeMidi(midi, sink); return std::string(); }, quiet);
+  if (!failure.empty()) throw FatalError(failure);
+  info.file = done.folder + "/" + name.name;
+  ++files;
+  if (midi.info.standard && !midi.problems.empty()) ++damaged;
+}
+
+namespace {
+
+std::string damagedStatus(const JsonSequenceBank& done, int damaged) {
+  if (damaged > 0 && done.status == "ok") {
+    return formatText("damaged: %d .mid files do not read as MIDI", damaged);
+  }
+  return done.status;
+}
+
+}  // namespace
+
 // One sequence bank into its folder: a MIDI file per sequence, "%03d.mid"
-// by its index. A file that cannot be written ends the sequence bank.
+// by its index.
 void Run::ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int& files) {
   const std::string folder = OutputPlan::pathIn(s_.outputDir, done.folder);
   makeFolder(folder, budget_);
@@ -18,43 +66,40 @@ void Run::ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int&
   int damaged = 0;
   for (size_t k = 0; k < bank.sequences.size(); ++k) {
     const SequenceEntry& entry = bank.sequences[k];
-    const PlannedFile& name = names[k];
     const uint8_t* bytes = bank.bytesOf(*rom_, entry);
     // A compact sequence is read no further than the output limit allows.
     const MidiSequence midi = entry.standard ? standardMidi(bytes, entry.len)
                                              : compactToMidi(bytes, entry.len, budget_.bytesLeft());
-    JsonSequenceEntry& info = done.sequences.emplace_back();
-    info.info = midi.info;
-    info.warnings = static_cast<int>(midi.problems.size());
-    for (const SequenceProblem& p : midi.problems) {
-      if (p.track < 0) {
-        report_.errf("Warning: %s: not a readable MIDI file: %s at byte 0x%X of the sequence; written as it "
-                     "stands\n",
-                     name.path.c_str(), p.what.c_str(), static_cast<unsigned>(p.at));
-      } else {
-        report_.errf("Warning: %s: track %d: %s at byte 0x%X of the sequence; the track ends there\n",
-                     name.path.c_str(), p.track, p.what.c_str(), static_cast<unsigned>(p.at));
+    writeSequence(midi, names[k], done, files, damaged);
+  }
+  done.status = damagedStatus(done, damaged);
+}
+
+// An EAD sequence file into its folder: a MIDI file per sequence, named as
+// a sequence bank's; an empty entry gives an empty track list.
+void Run::ripEadSequences(const EadSequenceJob& job, JsonSequenceBank& done, int& files) {
+  const std::string folder = OutputPlan::pathIn(s_.outputDir, done.folder);
+  makeFolder(folder, budget_);
+  const EadFileTable& table = job.find.table;
+  const std::vector<PlannedFile> names = plan_.planSequences(folder, table.entries.size());
+  int damaged = 0;
+  for (size_t k = 0; k < table.entries.size(); ++k) {
+    const EadFileEntry& e = table.entries[k];
+    std::string banks;
+    std::vector<int> set;
+    if (k < job.find.bankSets.size() && job.find.soundDataAt) {
+      const std::string where = folderOf("EAD", job.place, *job.find.soundDataAt);
+      for (const uint8_t b : job.find.bankSets[k]) {
+        banks += formatText("%s%d", banks.empty() ? "" : ", ", b);
+        set.push_back(b);
       }
+      if (!set.empty()) banks = formatText("banks of %s: %s (the last is the default)", where.c_str(), banks.c_str());
     }
-    if (name.refused()) {
-      report_.err(name.refusal);
-      if (done.status == "ok") done.status = "failed: " + oneLine(name.refusal);
-      continue;
-    }
-    budget_.require(midi.fileBytes);
-    // A file that cannot be written ends the sequence bank: its message is
-    // the failure's.
-    NullReporter quiet;
-    const std::string failure = writeOutput(
-        files_, name, [&](ByteSink& sink) { writeMidi(midi, sink); return std::string(); }, quiet);
-    if (!failure.empty()) throw FatalError(failure);
-    info.file = done.folder + "/" + name.name;
-    ++files;
-    if (midi.info.standard && !midi.problems.empty()) ++damaged;
+    const MidiSequence midi = eadSequenceToMidi(rom_->data() + table.at + e.offset, e.length, banks,
+                                                budget_.bytesLeft(), set);
+    writeSequence(midi, names[k], done, files, damaged);
   }
-  if (damaged > 0 && done.status == "ok") {
-    done.status = formatText("damaged: %d .mid files do not read as MIDI", damaged);
-  }
+  done.status = damagedStatus(done, damaged);
 }
 
 namespace {
@@ -81,7 +126,8 @@ std::string statusOf(Reporter& report, Step step) {
 // failure ends that bank file only. A bank file whose revision is not "B1"
 // is no failure (as in a single run): its line says so.
 int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<SequenceJob>& sequences,
-                    bool withBankFiles) {
+                    const std::vector<EadSetJob>& eadSets,
+                    const std::vector<EadSequenceJob>& eadSequences, bool withBankFiles) {
   std::vector<BankFileResult> banks;
   for (const BankJob& given : jobs) {
     BankFileResult& d = banks.emplace_back();
@@ -99,6 +145,19 @@ int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<Sequence
     // The output limit ends the whole run, not only this bank file.
     if (budget_.exhausted()) break;
   }
+  std::vector<EadSetResult> sets;
+  for (const EadSetJob& given : eadSets) {
+    if (budget_.exhausted()) break;
+    EadSetResult& d = sets.emplace_back();
+    d.job = given;
+    d.folder = folderOf("EAD", given.place, given.find.soundDataAt);
+    d.banks = given.find.banks;
+    d.status = statusOf(report_, [&] {
+      enter(given.place);
+      ripEadSet(d);
+      return d.status;
+    });
+  }
   std::vector<SequenceBankResult> music;
   for (const SequenceJob& job : sequences) {
     if (budget_.exhausted()) break;
@@ -114,9 +173,24 @@ int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<Sequence
       return m.done.status;
     });
   }
-  const int failed = reportSummary(banks, music, withBankFiles, report_);
+  for (const EadSequenceJob& job : eadSequences) {
+    if (budget_.exhausted()) break;
+    SequenceBankResult& m = music.emplace_back();
+    m.sequences = job.find.table.entries.size();
+    m.done.offset = job.find.table.at;
+    m.done.folder = folderOf("SEQ", job.place, job.find.table.at);
+    m.done.driver = "ead";
+    if (job.place) m.done.block = JsonBlockPlace{blockFormatName(job.place->format), job.place->offset};
+    m.done.status = "ok";
+    m.done.status = statusOf(report_, [&] {
+      enter(job.place);
+      ripEadSequences(job, m.done, m.midiFiles);
+      return m.done.status;
+    });
+  }
+  const int failed = reportSummary(banks, sets, music, withBankFiles, report_);
   if (!s_.jsonName.empty() &&
-      !writeRunIndex(banks, music, s_, romFile_, plan_, files_, report_)) {
+      !writeRunIndex(banks, sets, music, s_, romFile_, plan_, files_, report_)) {
     return 1;
   }
   return failed == 0 && !budget_.exhausted() ? 0 : 1;

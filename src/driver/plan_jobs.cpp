@@ -89,6 +89,41 @@ void reportBlockFinds(const Place& place, const ScanResult& banks,
   }
 }
 
+// /x: the EAD sets, /x and /m: the EAD sequence files of an image, each
+// reported as found.
+bool findEad(const Settings& s, const RomImage& image, const Place& place, Reporter& report,
+             JobPlan& plan) {
+  const EadFinds finds = findEadFiles(image.data(), image.size());
+  const std::string where = placeText(place);
+  bool any = false;
+  if (s.extractAll) {
+    for (const EadSetFind& set : finds.sets) {
+      report.errf("Found EAD sound data at 0x%06X%s with %d banks", static_cast<unsigned>(set.soundDataAt),
+                  where.c_str(), set.banks);
+      if (set.sampleTableAt) {
+        report.errf(", sample table at 0x%06X", static_cast<unsigned>(*set.sampleTableAt));
+      }
+      report.err("\n");
+      plan.eadSets.push_back({set, place});
+      any = true;
+    }
+  }
+  for (const EadSequenceFileFind& file : finds.sequenceFiles) {
+    report.errf("Found EAD sequence file at 0x%06X%s with %zu sequences",
+                static_cast<unsigned>(file.table.at), where.c_str(), file.table.entries.size());
+    if (file.bankSetsAt) {
+      report.errf(", bank sets at 0x%06X", static_cast<unsigned>(*file.bankSetsAt));
+    }
+    report.err("\n");
+    plan.eadSequences.push_back({file, place});
+    any = true;
+  }
+  if (finds.budgetSpent) {
+    report.errf("Note: many places%s look like EAD files; some were not judged\n", where.c_str());
+  }
+  return any;
+}
+
 // /x and /m: what lies inside each compressed block of the ROM, found by
 // the same scans. A block is decompressed here to be searched and again
 // when it is ripped, so only one is held at a time.
@@ -114,7 +149,9 @@ void scanBlocks(const Settings& s, const RomImage& rom, Reporter& report, JobPla
     if (s.extractAll && !s.ctlGiven) banks = findBankFiles(image);
     NullReporter quiet;
     std::vector<SequenceBank> sequences = scanForSequenceBanks(image, quiet);
-    if (banks.candidates.empty() && sequences.empty()) continue;
+    CollectingReporter ead;
+    const bool anyEad = findEad(s, image, place, ead, plan);
+    if (banks.candidates.empty() && sequences.empty() && !anyEad) continue;
     if (!problem.empty()) {
       report.errf("Warning: the %s block at 0x%06X stops short (%s); searched the %lld bytes it "
                   "gives\n",
@@ -122,6 +159,7 @@ void scanBlocks(const Settings& s, const RomImage& rom, Reporter& report, JobPla
                   problem.c_str(), static_cast<long long>(image.size()));
     }
     reportBlockFinds(place, banks, sequences, report);
+    ead.replay(report);
     // Its bank files take the sample blocks found beside them in the block:
     // one given with /t lies in the ROM.
     for (const ScanCandidate& c : banks.candidates) {
@@ -164,11 +202,13 @@ JobPlan planJobs(const Settings& s, const RomImage& rom, Reporter& report) {
     plan.all = jobsFor(candidates, s, job.ctlSource);
   }
   if (s.extractAll || s.extractSequences) {
+    findEad(s, rom, std::nullopt, report, plan);
     scanBlocks(s, rom, report, plan);
-    if (!plan.bankFiles && plan.sequences.empty()) {
+    const bool music = !plan.sequences.empty() || !plan.eadSequences.empty();
+    if (!plan.bankFiles && !music) {
       fatal("No sequence bank found in %s\n", s.romPath.c_str());
     }
-    if (plan.bankFiles && plan.all.empty() && plan.sequences.empty()) {
+    if (plan.bankFiles && plan.all.empty() && plan.eadSets.empty() && !music) {
       fatal("\nCouldn't find .ctl file... Exiting...\n");
     }
   }

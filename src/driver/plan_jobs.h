@@ -20,6 +20,8 @@ struct JobPlan {
   // /x: every bank file, in ROM order, then those inside compressed blocks
   std::vector<BankJob> all;
   std::vector<SequenceJob> sequences;  // /x and /m, in the same order
+  std::vector<EadSetJob> eadSets;      // /x
+  std::vector<EadSequenceJob> eadSequences;  // /x and /m
 };
 
 // The most bytes the scan decompresses in all to look inside the ROM's

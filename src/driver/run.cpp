@@ -79,7 +79,7 @@ int runCommandLine(const std::vector<std::string>& args, FILE* out, Reporter& re
 
   Run run(s, *rom, report, budget);
   if (!s.extractAll && !s.extractSequences) return run.single(plan.single);
-  return run.extractAll(plan.all, plan.sequences, plan.bankFiles);
+  return run.extractAll(plan.all, plan.sequences, plan.eadSets, plan.eadSequences, plan.bankFiles);
 }
 
 }  // namespace

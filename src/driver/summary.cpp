@@ -38,6 +38,23 @@ Tally bankFileLines(const std::vector<BankFileResult>& banks, Reporter& report) 
   return t;
 }
 
+Tally eadSetLines(const std::vector<EadSetResult>& sets, Reporter& report) {
+  Tally t;
+  t.all = sets.size();
+  for (const EadSetResult& d : sets) {
+    const std::string tbl =
+        d.job.find.sampleTableAt
+            ? formatText(".tbl 0x%06X", static_cast<unsigned>(*d.job.find.sampleTableAt))
+            : std::string("no .tbl");
+    report.errf("  %s  .ctl 0x%06X  %s  %d banks  %d .wav files  %s\n", d.folder.c_str(),
+                static_cast<unsigned>(d.job.find.soundDataAt), tbl.c_str(), d.banks, d.wavFiles,
+                d.status.c_str());
+    if (startsWith(d.status, "failed")) ++t.failed;
+    t.files += d.wavFiles;
+  }
+  return t;
+}
+
 Tally sequenceBankLines(const std::vector<SequenceBankResult>& music, Reporter& report) {
   Tally t;
   t.all = music.size();
@@ -66,10 +83,12 @@ std::string bankFileStatus(const BankJob& job, const BankOutcome& outcome) {
 }
 
 int reportSummary(const std::vector<BankFileResult>& banks,
+                  const std::vector<EadSetResult>& eadSets,
                   const std::vector<SequenceBankResult>& music, bool withBankFiles,
                   Reporter& report) {
   report.err("\nSummary:\n");
   const Tally b = bankFileLines(banks, report);
+  const Tally e = eadSetLines(eadSets, report);
   const Tally m = sequenceBankLines(music, report);
   if (withBankFiles) {
     report.errf("%zu bank files: %zu ok, %d failed", b.all,
@@ -77,16 +96,21 @@ int reportSummary(const std::vector<BankFileResult>& banks,
     if (b.other > 0) report.errf(", %d unrecognized", b.other);
     report.errf("; %d .wav files in all\n", b.files);
   }
+  if (!eadSets.empty()) {
+    report.errf("%zu EAD sets: %zu ok, %d failed; %d .wav files in all\n", e.all,
+                e.all - static_cast<size_t>(e.failed), e.failed, e.files);
+  }
   if (!music.empty() || !withBankFiles) {
     report.errf("%zu sequence banks: %zu ok, %d failed", m.all,
                 m.all - static_cast<size_t>(m.failed + m.other), m.failed);
     if (m.other > 0) report.errf(", %d damaged", m.other);
     report.errf("; %d .mid files in all\n", m.files);
   }
-  return b.failed + m.failed;
+  return b.failed + e.failed + m.failed;
 }
 
 bool writeRunIndex(const std::vector<BankFileResult>& banks,
+                   const std::vector<EadSetResult>& eadSets,
                    const std::vector<SequenceBankResult>& music, const Settings& s,
                    const RomImage& rom, OutputPlan& plan, OutputTarget& files, Reporter& report) {
   std::vector<JsonIndexEntry> entries;
@@ -106,6 +130,22 @@ bool writeRunIndex(const std::vector<BankFileResult>& banks,
     e.records = d.outcome.records;
     e.wavFiles = d.outcome.wavFiles;
   }
+  std::vector<JsonEadSetEntry> sets;
+  for (const EadSetResult& d : eadSets) {
+    JsonEadSetEntry& e = sets.emplace_back();
+    if (d.job.place) {
+      e.block = JsonBlockPlace{blockFormatName(d.job.place->format), d.job.place->offset};
+    }
+    e.soundDataOffset = d.job.find.soundDataAt;
+    e.sampleTableOffset = d.job.find.sampleTableAt;
+    e.folder = d.folder;
+    const bool documented = std::find(d.written.begin(), d.written.end(), &eadJsonExporter()) !=
+                            d.written.end();
+    e.document = documented ? d.folder + "/" + s.jsonName : std::string();
+    e.status = d.status;
+    e.banks = d.banks;
+    e.wavFiles = d.wavFiles;
+  }
   std::vector<JsonSequenceBank> sequenceBanks;
   for (const SequenceBankResult& m : music) sequenceBanks.push_back(m.done);
   const PlannedFile index = plan.planIndex(s.outputDir, s.jsonName);
@@ -113,7 +153,7 @@ bool writeRunIndex(const std::vector<BankFileResult>& banks,
       files, index,
       [&](ByteSink& sink) {
         JsonWriter json(sink);
-        writeJsonIndex(jsonRunInfo(rom), entries, sequenceBanks, json);
+        writeJsonIndex(jsonRunInfo(rom), entries, sets, sequenceBanks, json);
         return std::string();
       },
       report);

@@ -36,12 +36,14 @@ std::string bankFileStatus(const BankJob& job, const BankOutcome& outcome);
 
 // Reports the summary; gives how many bank files and sequence banks failed.
 int reportSummary(const std::vector<BankFileResult>& banks,
+                  const std::vector<EadSetResult>& eadSets,
                   const std::vector<SequenceBankResult>& music, bool withBankFiles,
                   Reporter& report);
 
 // With /j: the index of the bank files' documents and the sequence banks,
 // in the output folder. False when it could not be written (said).
 bool writeRunIndex(const std::vector<BankFileResult>& banks,
+                   const std::vector<EadSetResult>& eadSets,
                    const std::vector<SequenceBankResult>& music, const Settings& s,
                    const RomImage& rom, OutputPlan& plan, OutputTarget& files, Reporter& report);
 

@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "export/ead/ead_json.h"
 #include "export/libultra/header_export.h"
 #include "export/libultra/json_export.h"
 #include "export/json_writer.h"
@@ -34,13 +35,13 @@ namespace {
 
 std::string writeHeader(const BankData& d, const std::string& name, ByteSink& sink,
                         Reporter& report) {
-  writeHeaderText(d.bank, d.fieldWidth, name, sink, report);
+  writeHeaderText(*d.bank, d.fieldWidth, name, sink, report);
   return std::string();
 }
 
 std::string writeJson(const BankData& d, const std::string&, ByteSink& sink, Reporter&) {
   JsonWriter json(sink);
-  writeJsonDocument(d.bank, d.set, jsonRunInfo(d.rom), BankBlocks{d.ctlOffset, d.ctlSource, d.tbl},
+  writeJsonDocument(*d.bank, d.set, jsonRunInfo(d.romFile), BankBlocks{d.ctlOffset, d.ctlSource, d.tbl},
                     d.wavs, json);
   return std::string();
 }
@@ -48,12 +49,24 @@ std::string writeJson(const BankData& d, const std::string&, ByteSink& sink, Rep
 std::string writeSoundFontFile(const BankData& d, const std::string&, ByteSink& sink,
                                Reporter& report) {
   SoundFontOptions options;
-  options.title = formatText("ZAFT: bank file at 0x%06X of %s", static_cast<unsigned>(d.ctlOffset),
-                             d.rom.path().c_str());
+  options.title = formatText("ZAFT: %s at 0x%06X of %s",
+                             d.ead != nullptr ? "EAD sound data" : "bank file",
+                             static_cast<unsigned>(d.ctlOffset), d.romFile.path().c_str());
   return writeSoundFont(d.rom, d.set, d.tbl->offset, options, sink, report);
 }
 
+std::string writeEadJson(const BankData& d, const std::string&, ByteSink& sink, Reporter&) {
+  JsonWriter json(sink);
+  writeEadJsonDocument(*d.ead, d.set, jsonRunInfo(d.romFile), json);
+  return std::string();
+}
+
 }  // namespace
+
+const Exporter& eadJsonExporter() {
+  static const Exporter e{"JSON file", "JSON document", false, writeEadJson};
+  return e;
+}
 
 const Exporter& headerExporter() {
   static const Exporter e{"header file", "header", false, writeHeader};

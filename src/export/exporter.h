@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bank/ead/ead_bank.h"
 #include "bank/libultra/bank_file.h"
 #include "bank/instrument_set.h"
 #include "bank/sample_block.h"
@@ -30,8 +31,10 @@ std::string writeOutput(OutputTarget& target, const PlannedFile& file,
 
 // What a bank file's outputs are written from.
 struct BankData {
-  const RomImage& rom;
-  const BankFile& bank;      // the libultra records: the header, the record dump
+  const RomImage& rom;       // the image its offsets count in: the ROM, or a block's bytes
+  const RomImage& romFile;   // the ROM the user gave
+  const BankFile* bank;      // the libultra records (the header, the record dump), if its driver's
+  const EadSoundData* ead;   // the EAD driver's records, if its driver's
   const InstrumentSet& set;  // the instrument model: every sound output
   int32_t ctlOffset = 0;
   OffsetSource ctlSource = OffsetSource::None;
@@ -54,5 +57,7 @@ struct Exporter {
 const Exporter& headerExporter();
 const Exporter& jsonExporter();
 const Exporter& soundFontExporter();
+// An EAD set's JSON document.
+const Exporter& eadJsonExporter();
 
 }  // namespace zaft

@@ -279,6 +279,7 @@ void writeBlockPlace(const std::optional<JsonBlockPlace>& block, JsonWriter& jso
 }  // namespace
 
 void writeJsonIndex(const JsonRunInfo& info, const std::vector<JsonIndexEntry>& banks,
+                    const std::vector<JsonEadSetEntry>& eadSets,
                     const std::vector<JsonSequenceBank>& sequenceBanks, JsonWriter& json) {
   json.beginObject();
   json.key("format").string("zaft-index");
@@ -300,10 +301,27 @@ void writeJsonIndex(const JsonRunInfo& info, const std::vector<JsonIndexEntry>& 
     json.endObject();
   }
   json.endArray();
+  json.key("eadSets").beginArray();
+  for (const JsonEadSetEntry& set : eadSets) {
+    json.beginObject();
+    writeBlockPlace(set.block, json);
+    json.key("soundDataOffset").number(set.soundDataOffset);
+    json.key("sampleTableOffset");
+    set.sampleTableOffset ? json.number(*set.sampleTableOffset) : json.null();
+    json.key("folder").string(set.folder);
+    json.key("document");
+    set.document.empty() ? json.null() : json.string(set.document);
+    json.key("status").string(set.status);
+    json.key("banks").number(set.banks);
+    json.key("wavFiles").number(set.wavFiles);
+    json.endObject();
+  }
+  json.endArray();
   json.key("sequenceBanks").beginArray();
   for (const JsonSequenceBank& bank : sequenceBanks) {
     json.beginObject();
     writeBlockPlace(bank.block, json);
+    json.key("driver").string(bank.driver);
     json.key("offset").number(bank.offset);
     json.key("folder").string(bank.folder);
     json.key("status").string(bank.status);

@@ -74,11 +74,25 @@ struct JsonSequenceBank {
   std::string status;  // "ok", or what went wrong
   std::vector<JsonSequenceEntry> sequences;
   std::optional<JsonBlockPlace> block;  // none: in the ROM itself
+  std::string driver = "libultra";  // "libultra" (a sequence bank) or "ead" (a sequence file)
+};
+
+// One EAD set of an /x run.
+struct JsonEadSetEntry {
+  int64_t soundDataOffset = 0;
+  std::optional<int64_t> sampleTableOffset;  // none: no WAV files
+  std::string folder;
+  std::string document;  // relative to the index; empty when none was written
+  std::string status;
+  int32_t banks = 0;
+  int32_t wavFiles = 0;
+  std::optional<JsonBlockPlace> block;
 };
 
 // The index of an /x or /m run: the ROM, one element per bank file and one
 // per sequence bank, in the order given.
 void writeJsonIndex(const JsonRunInfo& info, const std::vector<JsonIndexEntry>& banks,
+                    const std::vector<JsonEadSetEntry>& eadSets,
                     const std::vector<JsonSequenceBank>& sequenceBanks, JsonWriter& json);
 
 }  // namespace zaft

@@ -352,7 +352,7 @@ std::string indexOf(const JsonRunInfo& info) {
   MemorySink sink;
   {
     JsonWriter json(sink);
-    writeJsonIndex(info, twoBankFiles(), oneSequenceBank(), json);
+    writeJsonIndex(info, twoBankFiles(), {}, oneSequenceBank(), json);
   }
   return sink.text();
 }
