@@ -33,9 +33,9 @@ EadRom eadRom() {
   r.design.sequences = {
       test::eadSequence("seq_settempo 120; seq_initchannels 3; seq_startchannel 0, c0;"
                         "seq_startchannel 1, c1; seq_delay 192; seq_end;"
-                        "c0: chan_largenoteson; chan_setinstr 0; chan_setlayer 0, l0; chan_end;"
+                        "c0: chan_largenoteson; chan_setinstr 0; chan_setlayer 0, l0; chan_hang;"
                         "l0: layer_note1 39, 48, 100; layer_note1 43, 48, 90; layer_end;"
-                        "c1: chan_largenoteson; chan_setinstr 127; chan_setlayer 0, l1; chan_end;"
+                        "c1: chan_largenoteson; chan_setinstr 127; chan_setlayer 0, l1; chan_hang;"
                         "l1: layer_note1 1, 24, 110; layer_end"),
       {}};
   r.built = test::buildEadSet(r.design);
@@ -128,6 +128,8 @@ TEST(Ead, SetsAndSequencesRippedInEveryLayout) {
   const auto songs = filesUnder(dir.file("z/" + music));
   ASSERT_EQ(songs.size(), 2u);
   const std::vector<uint8_t>& song = songs.at("000.mid");
+  ASSERT_GT(song.size(), 14u);
+  EXPECT_EQ(song[11], 3) << "the first track and one per channel that plays";
   EXPECT_NE(std::string(song.begin(), song.end()).find("banks of " + set + ": 1, 0"), std::string::npos);
 
   // The other layouts rip the same bytes; /m alone finds the music only.

@@ -10,6 +10,8 @@
 #include "audio/adpcm.h"
 #include "util/endian.h"
 #include "support/compact_encoder.h"
+#include "support/ead_seq_encoder.h"
+#include "support/lz_encoder.h"
 #include "support/synth.h"
 #include "support/vadpcm_encoder.h"
 
@@ -22,6 +24,8 @@ namespace {
 constexpr size_t kBankFile1At = 0x0E4A70;
 constexpr size_t kBankFile2At = 0x2A61C0;
 constexpr size_t kSequenceBankAt = 0x331B08;  // even, as the music scan requires
+constexpr size_t kEadSetAt = 0x3A0000;         // 16-aligned, as the tools lay it
+constexpr size_t kEadBlockAt = 0x3C8000;
 constexpr size_t kHeaderSize = 0x40;
 constexpr size_t kBootEnd = 0x1000;  // header and boot code; the checksums cover 1 MiB after it
 constexpr size_t kChecksumSpan = 0x100000;
@@ -570,6 +574,30 @@ std::vector<uint8_t> demoMusic(std::vector<DemoSong>& songs) {
                        compactSequence(piece(calm, calmBass, 2, 2, 700000)).bytes, standardPiece()});
 }
 
+// The EAD set's song, for its first bank (the default of its set): the
+// three-sound strings over the drums, a counted loop of two passes.
+std::vector<uint8_t> eadSong() {
+  return eadSequence(
+      "seq_setvol 110; seq_settempo 100; seq_initchannels 3;"
+      "seq_startchannel 0, strings; seq_startchannel 1, drums; seq_delay 780; seq_end;"
+      "strings: chan_largenoteson; chan_setinstr 0; chan_setvol 110; chan_setpan 40;"
+      "  chan_setlayer 0, tune; chan_hang;"
+      "tune: layer_loop 2;"
+      "  layer_note1 36, 48, 100; layer_note1 40, 48, 90; layer_note1 43, 48, 95; layer_note1 40, 48, 90;"
+      "  layer_note1 41, 48, 100; layer_note1 45, 48, 90; layer_note1 48, 96, 105;"
+      "  layer_loopend; layer_end;"
+      "drums: chan_largenoteson; chan_setinstr 127; chan_setvol 100; chan_setlayer 0, beat; chan_hang;"
+      "beat: layer_loop 8; layer_note1 0, 24, 120; layer_note1 2, 24, 70; layer_note1 1, 24, 110;"
+      "  layer_note1 2, 24, 70; layer_loopend; layer_end");
+}
+
+BuiltEadSet demoEadSet() {
+  EadSetDesign design = defaultEadSet();
+  design.sequences = {eadSong()};
+  design.bankSets = {{1, 0}};
+  return buildEadSet(design);
+}
+
 }  // namespace
 
 DemoRom buildDemoRom() {
@@ -587,6 +615,14 @@ DemoRom buildDemoRom() {
   std::copy(music.begin(), music.end(), rom.begin() + static_cast<std::ptrdiff_t>(kSequenceBankAt));
   demo.sequenceBankAt = kSequenceBankAt;
   reserved.emplace_back(kSequenceBankAt, kSequenceBankAt + music.size());
+  demo.ead = demoEadSet();
+  demo.eadSetAt = kEadSetAt;
+  std::copy(demo.ead.bytes.begin(), demo.ead.bytes.end(), rom.begin() + static_cast<std::ptrdiff_t>(kEadSetAt));
+  reserved.emplace_back(kEadSetAt, kEadSetAt + demo.ead.bytes.size());
+  const std::vector<uint8_t> block = compressBlock(BlockFormat::Yaz0, demo.ead.bytes);
+  demo.eadBlockAt = kEadBlockAt;
+  std::copy(block.begin(), block.end(), rom.begin() + static_cast<std::ptrdiff_t>(kEadBlockAt));
+  reserved.emplace_back(kEadBlockAt, kEadBlockAt + block.size());
   Filler filler(0x2A7F0001u);
   filler.code(&rom[kHeaderSize], kBootEnd - kHeaderSize);
   size_t at = kBootEnd;

@@ -13,6 +13,8 @@
 // Bank file 2: one bank at 32000 Hz whose only instrument is its percussion
 //   (instCount 0): a bell and a zap.
 // A sequence bank of three pieces for bank file 1's first bank.
+// An EAD set (sound data, sample table, a song and its bank sets), and a
+// Yaz0 block holding a copy of it.
 // Every ADPCM wave has its own book (2 or 4 predictors) fitted to it.
 //
 // The offset scan finds exactly the two bank files: no other 16-byte
@@ -27,6 +29,7 @@
 #include <vector>
 
 #include "support/bank_builder.h"
+#include "support/ead_builder.h"
 
 namespace zaft::test {
 
@@ -73,6 +76,11 @@ struct DemoRom {
   std::vector<DemoBankFile> bankFiles;
   size_t sequenceBankAt = 0;
   std::vector<DemoSong> songs;  // in the bank's order: 000.mid, 001.mid, ...
+  // The EAD driver's files (test::defaultEadSet()'s banks, with a song for
+  // bank 0: strings and drums, a counted loop), laid back to back at
+  // eadSetAt, and the same bytes again as a Yaz0 block at eadBlockAt.
+  size_t eadSetAt = 0, eadBlockAt = 0;
+  BuiltEadSet ead;
 };
 
 // Deterministic: every call gives the same bytes.

@@ -42,15 +42,16 @@ TEST(EadFiles, SampleTableMustFitTheBanks) {
 }
 
 // No EAD file where there is none: random bytes of several seeds, and the
-// libultra demo ROM with its bank files, sample blocks and sequence bank.
+// demo ROM's part before its EAD set: its libultra bank files, sample
+// blocks and sequence bank.
 TEST(EadFiles, NothingInRandomBytesOrLibultraRoms) {
   for (uint32_t seed : {1u, 2u, 3u}) {
     const std::vector<uint8_t> noise = test::randomBytes(4 << 20, seed);
     const EadFinds finds = findEadFiles(noise.data(), static_cast<int64_t>(noise.size()));
     EXPECT_TRUE(finds.sets.empty() && finds.sequenceFiles.empty()) << seed;
   }
-  const std::vector<uint8_t> demo = test::makeDemoRom();
-  const EadFinds finds = findEadFiles(demo.data(), static_cast<int64_t>(demo.size()));
+  const test::DemoRom demo = test::buildDemoRom();
+  const EadFinds finds = findEadFiles(demo.bytes.data(), static_cast<int64_t>(demo.eadSetAt));
   EXPECT_TRUE(finds.sets.empty() && finds.sequenceFiles.empty());
 }
 
