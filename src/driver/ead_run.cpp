@@ -25,6 +25,7 @@ void Run::ripEadSet(EadSetResult& done) {
   const EadSoundData sounds =
       readEadSoundData(rom_->data(), rom_->size(), find.soundDataAt, find.sampleTableAt.value_or(-1));
   for (const EadProblem& p : sounds.problems) {
+    if (p.offset < 0) continue;  // the sample table not found: said above
     report_.errf("Warning: EAD sound data at 0x%06X: %s at 0x%06X\n",
                  static_cast<unsigned>(find.soundDataAt), p.what.c_str(),
                  static_cast<unsigned>(p.offset));

@@ -130,15 +130,20 @@ bool findEad(const Settings& s, const RomImage& image, const Place& place, Repor
 void scanBlocks(const Settings& s, const RomImage& rom, Reporter& report, JobPlan& plan) {
   const int64_t budget = blockSearchBudget(rom.size());
   int64_t spent = 0;
-  for (const FoundBlock& found : findCompressedBlocks(rom.data(), rom.size())) {
-    if (spent + found.declaredSize > budget) {
+  // Each block costs at least this much of the budget: the work of a block
+  // is not only its bytes.
+  constexpr int64_t kLeastCost = 4096;
+  for (const FoundBlock& found :
+       findCompressedBlocks(rom.data(), rom.size(), static_cast<size_t>(budget / kLeastCost) + 1)) {
+    const int64_t cost = std::max(found.declaredSize, kLeastCost);
+    if (spent + cost > budget) {
       report.errf(
           "Note: compressed blocks from 0x%06X on were not searched: the ROM's blocks hold more "
           "than %lld MiB in all\n",
           static_cast<unsigned>(found.offset), static_cast<long long>(budget >> 20));
       break;
     }
-    spent += found.declaredSize;
+    spent += cost;
     std::optional<Decompressed> d =
         decompressBlock(rom.data() + found.offset, rom.size() - found.offset);
     if (!d || d->bytes.empty()) continue;

@@ -196,9 +196,9 @@ std::optional<FoundBlock> plausibleBlock(const uint8_t* data, int64_t size, int6
 
 }  // namespace
 
-std::vector<FoundBlock> findCompressedBlocks(const uint8_t* data, int64_t size) {
+std::vector<FoundBlock> findCompressedBlocks(const uint8_t* data, int64_t size, size_t maxBlocks) {
   std::vector<FoundBlock> found;
-  for (int64_t at = 0; at + kBlockHeaderBytes <= size; at += 4) {
+  for (int64_t at = 0; at + kBlockHeaderBytes <= size && found.size() < maxBlocks; at += 4) {
     // Nearly every word fails here: all three magics start "MI" or "Ya".
     const uint32_t word = loadBE32(data + at);
     if ((word >> 16) != 0x4D49 && (word >> 16) != 0x5961) continue;

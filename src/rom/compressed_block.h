@@ -61,7 +61,9 @@ struct FoundBlock {
   int64_t declaredSize = 0;
 };
 
-// Every plausible block of `size` bytes at `data`, in order.
-std::vector<FoundBlock> findCompressedBlocks(const uint8_t* data, int64_t size);
+// Every plausible block of `size` bytes at `data`, in order, up to
+// `maxBlocks` of them (a hostile image could hold a header at every word).
+std::vector<FoundBlock> findCompressedBlocks(const uint8_t* data, int64_t size,
+                                             size_t maxBlocks = SIZE_MAX);
 
 }  // namespace zaft

@@ -42,6 +42,25 @@ TEST(Hostile, OverlappingHugeCountsStayBounded) {
   }
 }
 
+// A compressed-block header at every 16 bytes: the blocks are searched up to
+// the budget, the rest said in a note, and the run ends in well under a
+// second's work per MiB.
+TEST(Hostile, CompressedBlockHeadersEverywhere) {
+  test::RomBuilder rom(4 << 20);
+  for (size_t at = 0; at + 16 <= (4u << 20); at += 16) {
+    rom.put(at, {'Y', 'a', 'z', '0', 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0});
+  }
+  test::TempDir dir;
+  test::writeFile(dir.file("rom.bin"), rom.bytes());
+  const RunResult r = test::runBinary({"/q", "/x", "/d", "out", "rom.bin"}, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Note: compressed blocks from 0x100000 on were not searched: the ROM's "
+                       "blocks hold more than 256 MiB in all\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("Couldn't find .ctl file"), std::string::npos);
+}
+
 TEST(Hostile, BooksNeverStoreMoreThanSixteenPredictors) {
   // Sixty books claiming 0x7FFFFFFF predictors each in a 64 KiB ROM.
   test::BankFileDesign design;

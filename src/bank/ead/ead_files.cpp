@@ -40,7 +40,7 @@ std::optional<EadFileTable> tableAt(const uint8_t* data, int64_t size, int64_t a
 // header claiming the same huge banks at every boundary.
 class WorkBudget {
  public:
-  explicit WorkBudget(int64_t size) : left_(16 * size + (int64_t{16} << 20)) {}
+  explicit WorkBudget(int64_t size) : left_(16 * size + (int64_t{1} << 20)) {}
   bool spend(int64_t bytes) {
     if (bytes > left_) {
       spent_ = true;
