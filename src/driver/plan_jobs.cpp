@@ -89,14 +89,14 @@ void reportBlockFinds(const Place& place, const ScanResult& banks,
   }
 }
 
-// /x: the EAD sets, /x and /m: the EAD sequence files of an image, each
-// reported as found.
+// /x without /c: the EAD sets, /x and /m: the EAD sequence files of an
+// image, each reported as found.
 bool findEad(const Settings& s, const RomImage& image, const Place& place, Reporter& report,
              JobPlan& plan) {
   const EadFinds finds = findEadFiles(image.data(), image.size());
   const std::string where = placeText(place);
   bool any = false;
-  if (s.extractAll) {
+  if (s.extractAll && !s.ctlGiven) {
     for (const EadSetFind& set : finds.sets) {
       report.errf("Found EAD sound data at 0x%06X%s with %d banks", static_cast<unsigned>(set.soundDataAt),
                   where.c_str(), set.banks);
