@@ -123,7 +123,7 @@ class Player {
     for (const EadEvent& e : out_.events) {
       out_.endTick = std::max(out_.endTick, e.tick + (e.kind == EadEvent::Kind::Note ? e.duration : 0));
     }
-    for (const EadLoop& l : out_.loops) out_.endTick = std::max(out_.endTick, l.endTick);
+    for (const EadSequenceLoop& l : out_.loops) out_.endTick = std::max(out_.endTick, l.endTick);
     return std::move(out_);
   }
 
@@ -266,7 +266,7 @@ class Player {
         const Frame f = s.stack[--s.depth];
         if (f.loop) {
           if (f.count >= 255) notice(channel, f.at, "a loop of 255 passes or more, whose count controller reads as for ever");
-          EadLoop l{channel, f.number, f.count, f.startTick, now_, f.at, f.events, out_.events.size(), false};
+          EadSequenceLoop l{channel, f.number, f.count, f.startTick, now_, f.at, f.events, out_.events.size(), false};
           l.startsChannels = channel < 0 && s.started.size() > f.starts;
           out_.loops.push_back(l);
         }
@@ -302,7 +302,7 @@ class Player {
 
   // A jump back to where the script already was: the console loops for ever.
   void endless(Script& s, int channel, int64_t at, const Visit& first) {
-    EadLoop l{channel, loopNumber(channel)++, 0, first.tick, now_, at, first.events, out_.events.size(), false};
+    EadSequenceLoop l{channel, loopNumber(channel)++, 0, first.tick, now_, at, first.events, out_.events.size(), false};
     const std::vector<int> children(s.started.begin() + std::min<size_t>(first.starts, s.started.size()),
                                     s.started.end());
     l.startsChannels = channel < 0 && !children.empty();

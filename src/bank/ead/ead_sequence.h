@@ -90,7 +90,7 @@ struct EadEvent {
   uint8_t a = 0, b = 0;
 };
 
-struct EadLoop {
+struct EadSequenceLoop {
   int channel = -1;  // -1: the sequence script's
   int number = 0;    // per channel (and for the sequence), in order of their starts
   int count = 0;     // passes, 1 to 256; 0: for ever
@@ -112,7 +112,7 @@ struct EadNotice {
 
 struct EadSequence {
   std::vector<EadEvent> events;  // in tick order
-  std::vector<EadLoop> loops;    // in the order they close
+  std::vector<EadSequenceLoop> loops;    // in the order they close
   std::vector<EadNotice> problems;  // what ended a script or the reading
   std::vector<EadNotice> notices;   // constructs followed down their default path
   uint32_t endTick = 0;             // the last note's end, or the last event's tick

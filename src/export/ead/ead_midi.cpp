@@ -138,14 +138,14 @@ class TrackWriter {
 };
 
 // Loop marks of one track, numbered in order of their starts.
-void loopMarks(const std::vector<const EadLoop*>& loops, bool controllers, bool markers, TrackWriter& w) {
+void loopMarks(const std::vector<const EadSequenceLoop*>& loops, bool controllers, bool markers, TrackWriter& w) {
   std::vector<size_t> order(loops.size());
   for (size_t k = 0; k < order.size(); ++k) order[k] = k;
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return loops[a]->startTick < loops[b]->startTick; });
   std::vector<Mark> starts, ends;
   for (size_t n = 0; n < order.size(); ++n) {
-    const EadLoop& l = *loops[order[n]];
+    const EadSequenceLoop& l = *loops[order[n]];
     const bool cc = controllers && (l.channel >= 0 || l.startsChannels);
     starts.push_back({l.startTick, l.startEvent, static_cast<int>(n), l.count, cc, markers});
   }
@@ -153,7 +153,7 @@ void loopMarks(const std::vector<const EadLoop*>& loops, bool controllers, bool 
   std::vector<int> numberOf(loops.size());
   for (size_t n = 0; n < order.size(); ++n) numberOf[order[n]] = static_cast<int>(n);
   for (size_t k = 0; k < loops.size(); ++k) {
-    const EadLoop& l = *loops[k];
+    const EadSequenceLoop& l = *loops[k];
     const bool cc = controllers && (l.channel >= 0 || l.startsChannels);
     ends.push_back({l.endTick, l.endEvent, numberOf[k], l.count, cc, markers});
   }
@@ -179,8 +179,8 @@ MidiSequence eadSequenceToMidi(const uint8_t* seq, int64_t len, const std::strin
   for (const EadEvent& e : song.events) {
     if (e.kind == EadEvent::Kind::Note) plays[e.channel] = true;
   }
-  std::vector<const EadLoop*> sequenceLoops;
-  for (const EadLoop& l : song.loops) {
+  std::vector<const EadSequenceLoop*> sequenceLoops;
+  for (const EadSequenceLoop& l : song.loops) {
     if (l.channel < 0) sequenceLoops.push_back(&l);
   }
 
@@ -223,12 +223,12 @@ MidiSequence eadSequenceToMidi(const uint8_t* seq, int64_t len, const std::strin
     out.info.channels.insert(c);
     const uint8_t status = static_cast<uint8_t>(c);
     TrackWriter w(status);
-    std::vector<const EadLoop*> loops;
-    for (const EadLoop& l : song.loops) {
+    std::vector<const EadSequenceLoop*> loops;
+    for (const EadSequenceLoop& l : song.loops) {
       if (l.channel == c || (l.channel < 0 && l.startsChannels)) loops.push_back(&l);
     }
     loopMarks(loops, true, true, w);
-    for (const EadLoop* l : loops) {
+    for (const EadSequenceLoop* l : loops) {
       if (out.info.loops.size() < kMaxListedLoops) {
         out.info.loops.push_back({c, 0, l->count == 0 ? 255 : l->count, l->startTick, l->endTick});
       }
