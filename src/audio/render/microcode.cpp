@@ -1,5 +1,9 @@
 #include "audio/render/microcode.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace zaft::render {
 
 // The resampler's 64 phases of 4 taps, in 1.15, as the microcode holds them.
@@ -54,8 +58,32 @@ const int16_t kEqualPower[128] = {
      2833,  2429,  2025,  1620,  1216,   810,   405,     0,
 };
 
-void resample(ResampleState& state, bool init, uint16_t pitch, int16_t* in, int16_t* out,
-              int32_t count) {
+namespace {
+
+#if defined(__SSE2__)
+inline __m128i load8(const int16_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void store8(int16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+inline __m128i load4(const int16_t* p) {
+  return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+// sat(dst + (src * gain >> 15)) for 8 samples: the full 32-bit products,
+// the sums in 32 bits, then a saturating pack.
+inline __m128i mix8(__m128i dst, __m128i src, __m128i gain) {
+  const __m128i lo = _mm_mullo_epi16(src, gain);
+  const __m128i hi = _mm_mulhi_epi16(src, gain);
+  const __m128i p0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 15);
+  const __m128i p1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 15);
+  const __m128i d0 = _mm_srai_epi32(_mm_unpacklo_epi16(dst, dst), 16);
+  const __m128i d1 = _mm_srai_epi32(_mm_unpackhi_epi16(dst, dst), 16);
+  return _mm_packs_epi32(_mm_add_epi32(d0, p0), _mm_add_epi32(d1, p1));
+}
+#endif
+
+template <bool kVector>
+void resampleImpl(ResampleState& state, bool init, uint16_t pitch, int16_t* in, int16_t* out,
+                  int32_t count) {
   int16_t* const base = in - 4;
   uint32_t fraction = 0;
   if (init) {
@@ -67,7 +95,32 @@ void resample(ResampleState& state, bool init, uint16_t pitch, int16_t* in, int1
   // The command takes the 1.15 increment; the position is 16.16.
   const uint32_t step = static_cast<uint32_t>(pitch) << 1;
   uint32_t pos = 0;
-  for (int32_t i = 0; i < count; ++i) {
+  int32_t i = 0;
+#if defined(__SSE2__)
+  if constexpr (kVector) {
+    // Four outputs at a time: each one's 4 samples and 4 taps side by side,
+    // multiplied and summed in pairs, the pairs summed across.
+    for (; i + 4 <= count; i += 4) {
+      __m128i s[4], t[4];
+      for (int j = 0; j < 4; ++j) {
+        s[j] = load4(base + pos);
+        t[j] = load4(kResampleTable[(fraction >> 10) & 63]);
+        fraction += step;
+        pos += fraction >> 16;
+        fraction &= 0xFFFF;
+      }
+      const __m128i a = _mm_madd_epi16(_mm_unpacklo_epi64(s[0], s[1]), _mm_unpacklo_epi64(t[0], t[1]));
+      const __m128i b = _mm_madd_epi16(_mm_unpacklo_epi64(s[2], s[3]), _mm_unpacklo_epi64(t[2], t[3]));
+      const __m128i u = _mm_unpacklo_epi32(a, b);
+      const __m128i v = _mm_unpackhi_epi32(a, b);
+      const __m128i sum = _mm_add_epi32(_mm_unpacklo_epi64(u, v), _mm_unpackhi_epi64(u, v));
+      const __m128i ordered = _mm_shuffle_epi32(sum, _MM_SHUFFLE(3, 1, 2, 0));
+      const __m128i packed = _mm_packs_epi32(_mm_srai_epi32(ordered, 15), ordered);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), packed);
+    }
+  }
+#endif
+  for (; i < count; ++i) {
     const int16_t* tap = kResampleTable[(fraction >> 10) & 63];
     const int16_t* s = base + pos;
     const int32_t sum = s[0] * tap[0] + s[1] * tap[1] + s[2] * tap[2] + s[3] * tap[3];
@@ -80,7 +133,6 @@ void resample(ResampleState& state, bool init, uint16_t pitch, int16_t* in, int1
   state.fraction = static_cast<uint16_t>(fraction);
 }
 
-namespace {
 
 inline int16_t mixedGain(int16_t volume, int16_t amount) {
   return clamp16((volume * amount + 0x4000) >> 15);
@@ -104,10 +156,21 @@ struct Ramp {
   }
 };
 
-}  // namespace
+template <bool kVector>
+void mixImpl(int16_t* out, const int16_t* in, int32_t count, int16_t gain) {
+  int32_t i = 0;
+#if defined(__SSE2__)
+  if constexpr (kVector) {
+    const __m128i g = _mm_set1_epi16(gain);
+    for (; i + 8 <= count; i += 8) store8(out + i, mix8(load8(out + i), load8(in + i), g));
+  }
+#endif
+  for (; i < count; ++i) mixSample(out[i], in[i], gain);
+}
 
-void envMix(EnvMixState& state, bool init, const EnvMixSettings& settings, const int16_t* in,
-            int32_t count, int16_t* dryL, int16_t* dryR, int16_t* wetL, int16_t* wetR) {
+template <bool kVector>
+void envMixImpl(EnvMixState& state, bool init, const EnvMixSettings& settings, const int16_t* in,
+                int32_t count, int16_t* dryL, int16_t* dryR, int16_t* wetL, int16_t* wetR) {
   Ramp ramp[2];
   int32_t sequence[2], rate[2];
   int16_t dry, wet;
@@ -149,6 +212,18 @@ void envMix(EnvMixState& state, bool init, const EnvMixSettings& settings, const
       const int16_t r = static_cast<int16_t>(ramp[1].value >> 16);
       const int16_t g0 = mixedGain(l, dry), g1 = mixedGain(r, dry);
       const int16_t g2 = mixedGain(l, wet), g3 = mixedGain(r, wet);
+#if defined(__SSE2__)
+      if constexpr (kVector) {
+        if (end - block == 8) {
+          const __m128i x = load8(in + block);
+          store8(dryL + block, mix8(load8(dryL + block), x, _mm_set1_epi16(g0)));
+          store8(dryR + block, mix8(load8(dryR + block), x, _mm_set1_epi16(g1)));
+          store8(wetL + block, mix8(load8(wetL + block), x, _mm_set1_epi16(g2)));
+          store8(wetR + block, mix8(load8(wetR + block), x, _mm_set1_epi16(g3)));
+          continue;
+        }
+      }
+#endif
       for (int32_t i = block; i < end; ++i) {
         const int16_t x = in[i];
         mixSample(dryL[i], x, g0);
@@ -179,9 +254,39 @@ void envMix(EnvMixState& state, bool init, const EnvMixSettings& settings, const
   }
 }
 
-void mix(int16_t* out, const int16_t* in, int32_t count, int16_t gain) {
-  for (int32_t i = 0; i < count; ++i) mixSample(out[i], in[i], gain);
+}  // namespace
+
+void resample(ResampleState& state, bool init, uint16_t pitch, int16_t* in, int16_t* out,
+              int32_t count) {
+  resampleImpl<true>(state, init, pitch, in, out, count);
 }
+
+void envMix(EnvMixState& state, bool init, const EnvMixSettings& settings, const int16_t* in,
+            int32_t count, int16_t* dryL, int16_t* dryR, int16_t* wetL, int16_t* wetR) {
+  envMixImpl<true>(state, init, settings, in, count, dryL, dryR, wetL, wetR);
+}
+
+void mix(int16_t* out, const int16_t* in, int32_t count, int16_t gain) {
+  mixImpl<true>(out, in, count, gain);
+}
+
+namespace scalar {
+
+void resample(ResampleState& state, bool init, uint16_t pitch, int16_t* in, int16_t* out,
+              int32_t count) {
+  resampleImpl<false>(state, init, pitch, in, out, count);
+}
+
+void envMix(EnvMixState& state, bool init, const EnvMixSettings& settings, const int16_t* in,
+            int32_t count, int16_t* dryL, int16_t* dryR, int16_t* wetL, int16_t* wetR) {
+  envMixImpl<false>(state, init, settings, in, count, dryL, dryR, wetL, wetR);
+}
+
+void mix(int16_t* out, const int16_t* in, int32_t count, int16_t gain) {
+  mixImpl<false>(out, in, count, gain);
+}
+
+}  // namespace scalar
 
 void poleFilter(PoleState& state, bool init, const int16_t coefficients[16], uint16_t gain,
                 int16_t* buf, int32_t count) {

@@ -63,7 +63,7 @@ int16_t ramp8Rate(double vol, double tgt, int32_t count, uint16_t* ratel) {
   int32_t ex = 0;
   for (; mant >= 1.0; mant *= 0.5) ++ex;
   for (; mant < 0.5; mant += mant) --ex;
-  const int32_t index = static_cast<int32_t>(mant * 16.0);
+  const int32_t index = std::clamp(static_cast<int32_t>(mant * 16.0), 8, 15);
   double eps = (kLogTable[index - 8] + ex) * kLn2;
   eps /= 1073741824.0;
   double fs = 1.0 + eps;
