@@ -94,20 +94,18 @@ Effect::Effect(FxType type, int32_t outputRate) {
 // wrap once, which is the same for every position its sections reach).
 void Effect::load(int64_t pos, int16_t* dst, int32_t count) const {
   const int64_t n = static_cast<int64_t>(line_.size());
-  int64_t p = ((pos % n) + n) % n;
-  for (int32_t i = 0; i < count; ++i) {
-    dst[i] = line_[static_cast<size_t>(p)];
-    if (++p == n) p = 0;
-  }
+  const int64_t p = ((pos % n) + n) % n;
+  const int64_t first = std::min<int64_t>(count, n - p);
+  std::copy_n(line_.data() + p, first, dst);
+  std::copy_n(line_.data(), count - first, dst + first);
 }
 
 void Effect::save(int64_t pos, const int16_t* src, int32_t count) {
   const int64_t n = static_cast<int64_t>(line_.size());
-  int64_t p = ((pos % n) + n) % n;
-  for (int32_t i = 0; i < count; ++i) {
-    line_[static_cast<size_t>(p)] = src[i];
-    if (++p == n) p = 0;
-  }
+  const int64_t p = ((pos % n) + n) % n;
+  const int64_t first = std::min<int64_t>(count, n - p);
+  std::copy_n(src, first, line_.data() + p);
+  std::copy_n(src + first, count - first, line_.data());
 }
 
 void Effect::loadOutputTap(Delay& d, int16_t* dst, int32_t count) {

@@ -68,16 +68,15 @@ inline void store8(int16_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__
 inline __m128i load4(const int16_t* p) {
   return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
 }
-// sat(dst + (src * gain >> 15)) for 8 samples: the full 32-bit products,
-// the sums in 32 bits, then a saturating pack.
+// sat(dst + (src * gain >> 15)) for 8 samples. The shifted product is
+// bits 15..30 of the 32-bit one, which is exact in 16 bits unless both
+// factors are -32768 (callers keep such gains away), and a saturating add
+// of two 16-bit numbers is the clamped sum.
 inline __m128i mix8(__m128i dst, __m128i src, __m128i gain) {
   const __m128i lo = _mm_mullo_epi16(src, gain);
   const __m128i hi = _mm_mulhi_epi16(src, gain);
-  const __m128i p0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, hi), 15);
-  const __m128i p1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, hi), 15);
-  const __m128i d0 = _mm_srai_epi32(_mm_unpacklo_epi16(dst, dst), 16);
-  const __m128i d1 = _mm_srai_epi32(_mm_unpackhi_epi16(dst, dst), 16);
-  return _mm_packs_epi32(_mm_add_epi32(d0, p0), _mm_add_epi32(d1, p1));
+  const __m128i product = _mm_or_si128(_mm_slli_epi16(hi, 1), _mm_srli_epi16(lo, 15));
+  return _mm_adds_epi16(dst, product);
 }
 #endif
 
@@ -92,9 +91,11 @@ void resampleImpl(ResampleState& state, bool init, uint16_t pitch, int16_t* in, 
     for (int k = 0; k < 4; ++k) base[k] = state.history[k];
     fraction = state.fraction;
   }
-  // The command takes the 1.15 increment; the position is 16.16.
+  // The command takes the 1.15 increment; the position is 16.16. The
+  // position after k outputs is (fraction + k * step) >> 16 and the phase
+  // the next 6 bits below: one running sum (at most 65535 + 160 * 131070).
   const uint32_t step = static_cast<uint32_t>(pitch) << 1;
-  uint32_t pos = 0;
+  uint32_t acc = fraction;
   int32_t i = 0;
 #if defined(__SSE2__)
   if constexpr (kVector) {
@@ -103,11 +104,9 @@ void resampleImpl(ResampleState& state, bool init, uint16_t pitch, int16_t* in, 
     for (; i + 4 <= count; i += 4) {
       __m128i s[4], t[4];
       for (int j = 0; j < 4; ++j) {
-        s[j] = load4(base + pos);
-        t[j] = load4(kResampleTable[(fraction >> 10) & 63]);
-        fraction += step;
-        pos += fraction >> 16;
-        fraction &= 0xFFFF;
+        s[j] = load4(base + (acc >> 16));
+        t[j] = load4(kResampleTable[(acc >> 10) & 63]);
+        acc += step;
       }
       const __m128i a = _mm_madd_epi16(_mm_unpacklo_epi64(s[0], s[1]), _mm_unpacklo_epi64(t[0], t[1]));
       const __m128i b = _mm_madd_epi16(_mm_unpacklo_epi64(s[2], s[3]), _mm_unpacklo_epi64(t[2], t[3]));
@@ -121,14 +120,14 @@ void resampleImpl(ResampleState& state, bool init, uint16_t pitch, int16_t* in, 
   }
 #endif
   for (; i < count; ++i) {
-    const int16_t* tap = kResampleTable[(fraction >> 10) & 63];
-    const int16_t* s = base + pos;
+    const int16_t* tap = kResampleTable[(acc >> 10) & 63];
+    const int16_t* s = base + (acc >> 16);
     const int32_t sum = s[0] * tap[0] + s[1] * tap[1] + s[2] * tap[2] + s[3] * tap[3];
     out[i] = clamp16(sum >> 15);
-    fraction += step;
-    pos += fraction >> 16;
-    fraction &= 0xFFFF;
+    acc += step;
   }
+  const uint32_t pos = acc >> 16;
+  fraction = acc & 0xFFFF;
   for (int k = 0; k < 4; ++k) state.history[k] = base[pos + k];
   state.fraction = static_cast<uint16_t>(fraction);
 }
@@ -161,6 +160,7 @@ void mixImpl(int16_t* out, const int16_t* in, int32_t count, int16_t gain) {
   int32_t i = 0;
 #if defined(__SSE2__)
   if constexpr (kVector) {
+    if (gain == INT16_MIN) return mixImpl<false>(out, in, count, gain);
     const __m128i g = _mm_set1_epi16(gain);
     for (; i + 8 <= count; i += 8) store8(out + i, mix8(load8(out + i), load8(in + i), g));
   }
@@ -207,31 +207,18 @@ void envMixImpl(EnvMixState& state, bool init, const EnvMixSettings& settings, c
     }
     const int32_t end = block + 8 < count ? block + 8 : count;
     if (ramp[0].step == 0 && ramp[1].step == 0) {
-      // Both volumes hold: the four gains are fixed over the block.
+      // Both volumes hold, and hold to the end of the command (a step is
+      // only recomputed while it is not 0): four fixed gains. A gain of 0
+      // adds nothing (a voice without effect send).
       const int16_t l = static_cast<int16_t>(ramp[0].value >> 16);
       const int16_t r = static_cast<int16_t>(ramp[1].value >> 16);
-      const int16_t g0 = mixedGain(l, dry), g1 = mixedGain(r, dry);
-      const int16_t g2 = mixedGain(l, wet), g3 = mixedGain(r, wet);
-#if defined(__SSE2__)
-      if constexpr (kVector) {
-        if (end - block == 8) {
-          const __m128i x = load8(in + block);
-          store8(dryL + block, mix8(load8(dryL + block), x, _mm_set1_epi16(g0)));
-          store8(dryR + block, mix8(load8(dryR + block), x, _mm_set1_epi16(g1)));
-          store8(wetL + block, mix8(load8(wetL + block), x, _mm_set1_epi16(g2)));
-          store8(wetR + block, mix8(load8(wetR + block), x, _mm_set1_epi16(g3)));
-          continue;
-        }
+      const int16_t gains[4] = {mixedGain(l, dry), mixedGain(r, dry), mixedGain(l, wet),
+                                mixedGain(r, wet)};
+      int16_t* const outs[4] = {dryL + block, dryR + block, wetL + block, wetR + block};
+      for (int k = 0; k < 4; ++k) {
+        if (gains[k] != 0) mixImpl<kVector>(outs[k], in + block, count - block, gains[k]);
       }
-#endif
-      for (int32_t i = block; i < end; ++i) {
-        const int16_t x = in[i];
-        mixSample(dryL[i], x, g0);
-        mixSample(dryR[i], x, g1);
-        mixSample(wetL[i], x, g2);
-        mixSample(wetR[i], x, g3);
-      }
-      continue;
+      break;
     }
     for (int32_t i = block; i < end; ++i) {
       const int16_t l = ramp[0].next();

@@ -1,6 +1,7 @@
 #include "audio/render/wave_loader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "util/endian.h"
@@ -89,14 +90,20 @@ const int16_t* WaveLoader::decode(int32_t frames, Start start) {
   if (frames > 0) {
     bytes_.resize(static_cast<size_t>(frames * (kFrameBytes + 2 * kFrameSamples)));
     uint8_t* in = bytes_.data();
-    uint8_t* pcm = in + frames * kFrameBytes;
     readBytes(memin_, frames * kFrameBytes, in);
     AdpcmHistory history;
     for (int i = 0; i < 8; ++i) history.h[i] = c[8 + i];
     int32_t missing = -1;
-    kernel_->decode(history, in, static_cast<size_t>(frames), pcm, missing);
-    for (int32_t i = 0; i < frames * kFrameSamples; ++i) {
-      c[kFrameSamples + i] = static_cast<int16_t>(loadLE16(pcm + 2 * i));
+    if constexpr (std::endian::native == std::endian::little) {
+      // The decoder writes little-endian samples: this machine's own.
+      kernel_->decode(history, in, static_cast<size_t>(frames),
+                      reinterpret_cast<uint8_t*>(c + kFrameSamples), missing);
+    } else {
+      uint8_t* pcm = in + frames * kFrameBytes;
+      kernel_->decode(history, in, static_cast<size_t>(frames), pcm, missing);
+      for (int32_t i = 0; i < frames * kFrameSamples; ++i) {
+        c[kFrameSamples + i] = static_cast<int16_t>(loadLE16(pcm + 2 * i));
+      }
     }
   }
   std::copy(c + frames * kFrameSamples, c + frames * kFrameSamples + kFrameSamples, state_);
