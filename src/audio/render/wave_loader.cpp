@@ -26,12 +26,15 @@ void WaveLoader::setWave(const RenderWave& wave) {
   if (wave.codec == SampleCodec::Vadpcm) {
     // Only whole frames are read.
     len_ = kFrameBytes * (len_ / kFrameBytes);
-    if (!kernel_ || kernelBook_ != wave.book.coefficients ||
-        kernelPredictors_ != wave.book.predictors) {
-      kernel_ = std::make_unique<AdpcmKernel>(wave.book.coefficients,
-                                              std::clamp<int32_t>(wave.book.predictors, 0, 16));
-      kernelBook_ = wave.book.coefficients;
-      kernelPredictors_ = wave.book.predictors;
+    // The decoder for this book, kept while the notes use the same one
+    // (compared by value: a book's storage may be reused for another).
+    const int32_t predictors =
+        wave.book.coefficients == nullptr ? 0 : std::clamp<int32_t>(wave.book.predictors, 0, 16);
+    const int16_t* c = wave.book.coefficients;
+    if (!kernel_ || kernelBook_.size() != static_cast<size_t>(16 * predictors) ||
+        !std::equal(kernelBook_.begin(), kernelBook_.end(), c)) {
+      kernelBook_.assign(c, c + 16 * predictors);
+      kernel_ = std::make_unique<AdpcmKernel>(kernelBook_.data(), predictors);
     }
   }
   if (wave.hasLoop && wave.loopStart >= 0 && wave.loopEnd > wave.loopStart) {

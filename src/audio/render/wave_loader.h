@@ -53,8 +53,7 @@ class WaveLoader {
   int32_t loopStart_ = 0, loopEnd_ = 0, loopCount_ = 0;
   int16_t state_[16] = {};  // the last decoded frame
   std::unique_ptr<AdpcmKernel> kernel_;
-  const int16_t* kernelBook_ = nullptr;
-  int32_t kernelPredictors_ = -1;
+  std::vector<int16_t> kernelBook_;  // the coefficients kernel_ was made for
   std::vector<int16_t> chunk_;
   std::vector<uint8_t> bytes_;
 };
