@@ -206,10 +206,15 @@ void envMixImpl(EnvMixState& state, bool init, const EnvMixSettings& settings, c
       }
     }
     const int32_t end = block + 8 < count ? block + 8 : count;
-    if (ramp[0].step == 0 && ramp[1].step == 0) {
-      // Both volumes hold, and hold to the end of the command (a step is
-      // only recomputed while it is not 0): four fixed gains. A gain of 0
+    if (kVector && ramp[0].step == 0 && ramp[1].step == 0) {
+      // Both steps are 0 and stay so to the end of the command (a step is
+      // only recomputed while it is not 0). A side below its target meets
+      // it at the first sample (with a step of 0 the ramp counts as
+      // arrived); then every sample has the same four gains. A gain of 0
       // adds nothing (a voice without effect send).
+      for (Ramp& side : ramp) {
+        if (side.value <= side.target) side.value = side.target;
+      }
       const int16_t l = static_cast<int16_t>(ramp[0].value >> 16);
       const int16_t r = static_cast<int16_t>(ramp[1].value >> 16);
       const int16_t gains[4] = {mixedGain(l, dry), mixedGain(r, dry), mixedGain(l, wet),
