@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <vector>
@@ -314,6 +315,58 @@ TEST(Synth, RejectsConfigurationsOutOfRange) {
     } catch (const FatalError& e) {
       EXPECT_STREQ(e.what(), c.message);
     }
+  }
+}
+
+}  // namespace
+}  // namespace zaft
+
+namespace zaft {
+namespace {
+
+// More notes than voices, through every effect, with pitch, pan, send and
+// volume changes: the same samples on every run, and sound.
+TEST(Synth, BusySongIsDeterministicThroughEveryEffect) {
+  const std::vector<int16_t> pcm = test::pluckedString(32000, 262.0, 0.1, 9);
+  const test::BookDesign book = test::deriveBook(pcm, 2);
+  const test::AdpcmEncoding enc = test::encodeAdpcm(pcm, book);
+  RenderWave wave;
+  wave.rom = enc.frames.data();
+  wave.romSize = static_cast<int64_t>(enc.frames.size());
+  wave.len = static_cast<int32_t>(enc.frames.size());
+  wave.book = VadpcmBook{book.predictors.data(), book.npredictors};
+  auto song = [&](FxType fx) {
+    RenderConfig config;
+    config.voices = 4;
+    config.fx = fx;
+    Synth synth(config);
+    std::vector<VoiceId> held;
+    Script script([&](Synth& s, int call) {
+      const VoiceId v = s.allocVoice(static_cast<int16_t>(call % 3));
+      s.startVoiceParams(v, wave, 0.75f + 0.1f * static_cast<float>(call % 7), 0x6000,
+                         static_cast<uint8_t>(call * 13 % 128), static_cast<uint8_t>(call * 29 % 128),
+                         call % 2 ? 8000 : 0);
+      for (VoiceId h : held) {
+        s.setPitch(h, 1.1f);
+        s.setVol(h, 0x2000, 30000);
+      }
+      held.push_back(v);
+      if (held.size() > 3) {
+        s.stopVoice(held.front());
+        s.freeVoice(held.front());
+        held.erase(held.begin());
+      }
+      return 23000;
+    });
+    synth.addClient(&script);
+    return render(synth, 30, 544);
+  };
+  for (FxType fx : {FxType::None, FxType::SmallRoom, FxType::BigRoom, FxType::Chorus,
+                    FxType::Flange, FxType::Echo}) {
+    SCOPED_TRACE(static_cast<int>(fx));
+    const std::vector<int16_t> first = song(fx);
+    EXPECT_EQ(song(fx), first);
+    EXPECT_NE(std::count(first.begin(), first.end(), int16_t{0}), static_cast<long>(first.size()));
   }
 }
 

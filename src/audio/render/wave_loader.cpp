@@ -19,6 +19,10 @@ int32_t framesFor(int32_t samples) { return (samples + kFrameSamples - 1) / kFra
 
 void WaveLoader::setWave(const RenderWave& wave) {
   wave_ = wave;
+  // Far enough outside any image that every read misses it, near enough
+  // that positions cannot overflow.
+  constexpr int64_t kFar = int64_t{1} << 48;
+  wave_.start = std::clamp(wave.start, -kFar, kFar);
   loaded_ = true;
   memin_ = 0;
   sample_ = 0;

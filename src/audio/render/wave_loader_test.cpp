@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "support/synth.h"
@@ -115,6 +116,52 @@ TEST(WaveLoader, PlaysTheDecodedWaveThroughItsLoop) {
     loader.reset();
     EXPECT_EQ(pullAll(loader, c.pulls, n), expectedStream(plain, c.passes, n));
   }
+}
+
+// Waves whose claims run past the image or make no sense: reads past the
+// image are 0, nothing is read out of bounds, every pull is filled.
+TEST(WaveLoader, HostileWavesReadOnlyInsideTheImage) {
+  TestWave base = makeWave(SampleCodec::Vadpcm);
+  auto with = [&](auto change) {
+    TestWave t = base;
+    change(t.wave);
+    return t.wave;
+  };
+  const RenderWave waves[] = {
+      with([](RenderWave& w) { w.len = INT32_MAX; }),
+      with([](RenderWave& w) { w.len = -5; }),
+      with([](RenderWave& w) { w.start = -1000; }),
+      with([](RenderWave& w) { w.start = INT64_MAX / 2; }),
+      with([](RenderWave& w) { w.rom = nullptr; }),
+      with([](RenderWave& w) { w.codec = SampleCodec::None; }),
+      with([](RenderWave& w) { w.book = VadpcmBook{}; }),
+      with([](RenderWave& w) {
+        w.hasLoop = true;
+        w.loopStart = INT32_MAX - 20;
+        w.loopEnd = INT32_MAX;
+        w.loopCount = -1;
+      }),
+      with([](RenderWave& w) {
+        w.hasLoop = true;
+        w.loopStart = 0;
+        w.loopEnd = 1;
+        w.loopCount = -1;
+        w.codec = SampleCodec::Raw16;
+        w.len = INT32_MAX;
+      }),
+  };
+  for (const RenderWave& w : waves) {
+    WaveLoader loader;
+    loader.setWave(w);
+    std::vector<int16_t> out(320, 7);
+    for (int i = 0; i < 40; ++i) loader.pull(out.data(), 320);
+  }
+  // A wave with no image at all is silence.
+  WaveLoader loader;
+  loader.setWave(waves[4]);
+  std::vector<int16_t> out(320, 7);
+  loader.pull(out.data(), 320);
+  EXPECT_EQ(out, std::vector<int16_t>(320, 0));
 }
 
 }  // namespace
