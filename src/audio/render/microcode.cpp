@@ -280,8 +280,11 @@ void mix(int16_t* out, const int16_t* in, int32_t count, int16_t gain) {
 
 }  // namespace scalar
 
-void poleFilter(PoleState& state, bool init, const int16_t coefficients[16], uint16_t gain,
-                int16_t* buf, int32_t count) {
+namespace {
+
+template <bool kVector>
+void poleFilterImpl(PoleState& state, bool init, const int16_t coefficients[16], uint16_t gain,
+                    int16_t* buf, int32_t count) {
   const int16_t* const older = coefficients;      // weights of the sample two back
   const int16_t* const last = coefficients + 8;   // weights of the last sample
   // The weights of the block's own inputs: the last sample's, scaled by
@@ -290,7 +293,51 @@ void poleFilter(PoleState& state, bool init, const int16_t coefficients[16], uin
   for (int i = 0; i < 8; ++i) inputs[i] = static_cast<int16_t>((last[i] * gain) >> 14);
   int16_t l1 = init ? 0 : state.last[0];
   int16_t l2 = init ? 0 : state.last[1];
-  for (int32_t block = 0; block < count; block += 8) {
+  int32_t block = 0;
+#if defined(__SSE2__)
+  if constexpr (kVector) {
+    if (gain <= INT16_MAX) {
+      // Output i of a block is row i of an 8 x 10 matrix times (x0..x7,
+      // l1, l2): the gain on the diagonal, the input weights below it, the
+      // two history weights last. Columns go in pairs to the multiply-add;
+      // the sums stay in 32 bits as the scalar ones do.
+      alignas(16) int16_t pairs[5][2][8] = {};
+      for (int i = 0; i < 8; ++i) {
+        int16_t row[10] = {};
+        for (int j = 0; j < i; ++j) row[j] = inputs[i - 1 - j];
+        row[i] = static_cast<int16_t>(gain);
+        row[8] = older[i];
+        row[9] = last[i];
+        for (int p = 0; p < 5; ++p) {
+          pairs[p][i / 4][2 * (i % 4)] = row[2 * p];
+          pairs[p][i / 4][2 * (i % 4) + 1] = row[2 * p + 1];
+        }
+      }
+      __m128i m[5][2];
+      for (int p = 0; p < 5; ++p) {
+        for (int h = 0; h < 2; ++h) m[p][h] = load8(pairs[p][h]);
+      }
+      for (; block + 8 <= count; block += 8) {
+        const __m128i x = load8(buf + block);
+        const __m128i hist = _mm_set1_epi32(static_cast<int32_t>(
+            (static_cast<uint32_t>(static_cast<uint16_t>(l2)) << 16) | static_cast<uint16_t>(l1)));
+        __m128i lo = _mm_madd_epi16(hist, m[4][0]);
+        __m128i hi = _mm_madd_epi16(hist, m[4][1]);
+        const __m128i xs[4] = {_mm_shuffle_epi32(x, 0x00), _mm_shuffle_epi32(x, 0x55),
+                               _mm_shuffle_epi32(x, 0xAA), _mm_shuffle_epi32(x, 0xFF)};
+        for (int p = 0; p < 4; ++p) {
+          lo = _mm_add_epi32(lo, _mm_madd_epi16(xs[p], m[p][0]));
+          hi = _mm_add_epi32(hi, _mm_madd_epi16(xs[p], m[p][1]));
+        }
+        const __m128i y = _mm_packs_epi32(_mm_srai_epi32(lo, 14), _mm_srai_epi32(hi, 14));
+        store8(buf + block, y);
+        l1 = static_cast<int16_t>(_mm_extract_epi16(y, 6));
+        l2 = static_cast<int16_t>(_mm_extract_epi16(y, 7));
+      }
+    }
+  }
+#endif
+  for (; block < count; block += 8) {
     int16_t x[8];
     for (int i = 0; i < 8; ++i) x[i] = buf[block + i];
     for (int i = 0; i < 8; ++i) {
@@ -303,6 +350,18 @@ void poleFilter(PoleState& state, bool init, const int16_t coefficients[16], uin
   }
   state.last[0] = l1;
   state.last[1] = l2;
+}
+
+}  // namespace
+
+void poleFilter(PoleState& state, bool init, const int16_t coefficients[16], uint16_t gain,
+                int16_t* buf, int32_t count) {
+  poleFilterImpl<true>(state, init, coefficients, gain, buf, count);
+}
+
+void scalar::poleFilter(PoleState& state, bool init, const int16_t coefficients[16],
+                        uint16_t gain, int16_t* buf, int32_t count) {
+  poleFilterImpl<false>(state, init, coefficients, gain, buf, count);
 }
 
 }  // namespace zaft::render

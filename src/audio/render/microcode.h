@@ -87,6 +87,8 @@ void resample(ResampleState& state, bool init, uint16_t pitch, int16_t* in, int1
 void envMix(EnvMixState& state, bool init, const EnvMixSettings& settings, const int16_t* in,
             int32_t count, int16_t* dryL, int16_t* dryR, int16_t* wetL, int16_t* wetR);
 void mix(int16_t* out, const int16_t* in, int32_t count, int16_t gain);
+void poleFilter(PoleState& state, bool init, const int16_t coefficients[16], uint16_t gain,
+                int16_t* buf, int32_t count);
 }  // namespace scalar
 
 }  // namespace zaft::render

@@ -45,6 +45,19 @@ TEST(Microcode, VectorPathsMatchTheScalarDefinition) {
     ASSERT_EQ(outA, outB);
     ASSERT_EQ(sa.fraction, sb.fraction);
 
+    // Filter weights of the presets' size, so that the 32-bit sums hold.
+    std::uniform_int_distribution<int> weight(-6000, 6000);
+    int16_t coefficients[16];
+    for (int16_t& c : coefficients) c = static_cast<int16_t>(weight(rng));
+    const uint16_t filterGain = static_cast<uint16_t>(weight(rng) + 6000) & 0x1FFF;
+    std::vector<int16_t> fa(in.begin(), in.begin() + n), fb = fa;
+    PoleState pa, pb;
+    pa.last[0] = pb.last[0] = static_cast<int16_t>(any16(rng));
+    poleFilter(pa, round % 4 == 0, coefficients, filterGain, fa.data(), n);
+    scalar::poleFilter(pb, round % 4 == 0, coefficients, filterGain, fb.data(), n);
+    ASSERT_EQ(fa, fb);
+    ASSERT_EQ(pa.last[1], pb.last[1]);
+
     EnvMixSettings set;
     for (int s = 0; s < 2; ++s) {
       // Negative volumes too: an estimate past 32767 wraps on the console.
