@@ -1,7 +1,7 @@
 #include "audio/render/microcode.h"
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace zaft::render {
@@ -155,12 +155,37 @@ struct Ramp {
   }
 };
 
+#if defined(__SSE2__)
+// mix8 sixteen samples at a time, where the processor has AVX2; returns
+// how many samples it mixed.
+__attribute__((target("avx2"))) int32_t mixAvx2(int16_t* out, const int16_t* in, int32_t count,
+                                                int16_t gain) {
+  const __m256i g = _mm256_set1_epi16(gain);
+  int32_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(out + i));
+    const __m256i lo = _mm256_mullo_epi16(x, g);
+    const __m256i hi = _mm256_mulhi_epi16(x, g);
+    const __m256i product = _mm256_or_si256(_mm256_slli_epi16(hi, 1), _mm256_srli_epi16(lo, 15));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_adds_epi16(d, product));
+  }
+  return i;
+}
+
+bool haveAvx2() {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2;
+}
+#endif
+
 template <bool kVector>
 void mixImpl(int16_t* out, const int16_t* in, int32_t count, int16_t gain) {
   int32_t i = 0;
 #if defined(__SSE2__)
   if constexpr (kVector) {
     if (gain == INT16_MIN) return mixImpl<false>(out, in, count, gain);
+    if (haveAvx2()) i = mixAvx2(out, in, count, gain);
     const __m128i g = _mm_set1_epi16(gain);
     for (; i + 8 <= count; i += 8) store8(out + i, mix8(load8(out + i), load8(in + i), g));
   }
