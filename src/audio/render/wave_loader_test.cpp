@@ -118,6 +118,27 @@ TEST(WaveLoader, PlaysTheDecodedWaveThroughItsLoop) {
   }
 }
 
+// At the wave's end the console's loader drops what a pull leaves of the
+// last frame when the next pull's frames all lie past the end (their
+// samples at least the pull's length): of a 3-frame wave, pulls of 40 and
+// 40 play all 48 samples, 40 and 44 play 40, 40, 4 and 40 play 44.
+TEST(WaveLoader, DropsTheLastFramesRestWhenAPullRunsPastTheEnd) {
+  TestWave t = makeWave(SampleCodec::Vadpcm);
+  t.wave.len = 27;
+  struct Case {
+    std::vector<int32_t> pulls;
+    int32_t played;
+  };
+  const Case cases[] = {{{40, 40}, 48}, {{40, 44}, 40}, {{40, 4, 40}, 44}};
+  for (const Case& c : cases) {
+    WaveLoader loader;
+    loader.setWave(t.wave);
+    std::vector<int16_t> expected(t.pcm.begin(), t.pcm.begin() + c.played);
+    expected.resize(84, 0);
+    EXPECT_EQ(pullAll(loader, c.pulls, 84), expected) << c.played;
+  }
+}
+
 // Waves whose claims run past the image or make no sense: reads past the
 // image are 0, nothing is read out of bounds, every pull is filled.
 TEST(WaveLoader, HostileWavesReadOnlyInsideTheImage) {
