@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "bank/libultra/compact_sequence.h"
 #include "bank/libultra/walk.h"
 #include "support/bank_builder.h"
 #include "support/compact_encoder.h"
@@ -340,6 +343,123 @@ TEST(SequencePlayer, EndlessLoopPlaysTwiceThenFades) {
                      false, settings, [](const int16_t*, int32_t) {});
   EXPECT_EQ(cut.end, RenderResult::End::Cut);
   EXPECT_EQ(cut.frames, 3 * 32000);
+}
+
+// The events a reader delivers, as "tick status byte1 byte2 duration",
+// following loops; at most `limit`.
+std::vector<std::string> delivered(SeqReader& reader, size_t limit = 1000) {
+  std::vector<std::string> out;
+  uint64_t tick = 0;
+  int32_t delta = 0;
+  PlayerSeqEvent e;
+  while (out.size() < limit && reader.nextDelta(delta) && reader.nextEvent(e)) {
+    tick += static_cast<uint32_t>(delta);
+    if (e.type == PlayerSeqEvent::Type::SeqEnd) break;
+    if (e.type == PlayerSeqEvent::Type::Midi) {
+      out.push_back(formatText("%llu %02X %d %d %u", static_cast<unsigned long long>(tick),
+                               e.status, e.byte1, e.byte2, e.duration));
+    }
+  }
+  return out;
+}
+
+// Three tracks with repeats, back-references into earlier tracks included:
+// the reader delivers every track's channel events merged in time, the
+// lower track first at equal ticks, as the tracks read alone hold them.
+TEST(CompactSeqReader, MergesTheTracksThroughBackReferences) {
+  test::CompactSong s;
+  s.acrossTracks = true;
+  for (uint8_t t = 0; t < 3; ++t) {
+    test::SongTrack track;
+    for (uint32_t i = 0; i < 24; ++i) {
+      track.push_back(note(i * 24, static_cast<uint8_t>(60 + (i % 4) * 2), 20, t));
+      if (i % 6 == 5) track.push_back(channelEvent(i * 24 + 12, static_cast<uint8_t>(0xB0 | t), 7, 90));
+    }
+    s.tracks.push_back(track);
+  }
+  const test::CompactBytes bytes = test::compactSequence(s);
+  ASSERT_GT(bytes.intoEarlierTracks, 0);
+  const int64_t len = static_cast<int64_t>(bytes.bytes.size());
+
+  std::vector<std::tuple<uint64_t, int, size_t, std::string>> all;
+  const CompactHeader header = readCompactHeader(bytes.bytes.data());
+  for (int t = 0; t < kCompactTracks; ++t) {
+    if (header.tracks[t] == 0) continue;
+    const CompactTrack track = readCompactTrack(bytes.bytes.data(), len, header.tracks[t]);
+    for (size_t i = 0; i < track.events.size(); ++i) {
+      const SeqEvent& e = track.events[i];
+      if (e.kind != SeqEvent::Kind::Channel) continue;
+      all.emplace_back(e.tick, t, i,
+                       formatText("%llu %02X %d %d %u", static_cast<unsigned long long>(e.tick),
+                                  e.status, e.data[0], e.dataBytes() == 2 ? e.data[1] : 0,
+                                  e.duration));
+    }
+  }
+  std::sort(all.begin(), all.end());
+  std::vector<std::string> expected;
+  for (const auto& a : all) expected.push_back(std::get<3>(a));
+
+  CompactSeqReader reader(bytes.bytes.data(), len);
+  EXPECT_EQ(delivered(reader), expected);
+  EXPECT_EQ(reader.problem(), "");
+}
+
+// A loop of count 2 plays three times; an inner loop's count is restored
+// when it is done, so it plays twice on every pass of the outer loop.
+TEST(CompactSeqReader, LoopCountsRunDownAndAreRestored) {
+  auto loop = [](SongEvent::Kind kind, uint32_t tick, uint8_t number, uint8_t count) {
+    SongEvent e;
+    e.kind = kind;
+    e.tick = tick;
+    e.loop = number;
+    e.count = count;
+    return e;
+  };
+  const auto start = SongEvent::Kind::LoopStart;
+  const auto end = SongEvent::Kind::LoopEnd;
+  struct Case {
+    std::vector<SongEvent> events;
+    std::vector<std::string> notes;
+  } cases[] = {
+      {{loop(start, 0, 0, 0), note(0, 60, 10), loop(end, 24, 0, 2)},
+       {"0 90 60 100 10", "24 90 60 100 10", "48 90 60 100 10"}},
+      {{loop(start, 0, 0, 0), loop(start, 0, 1, 0), note(0, 60, 10), loop(end, 24, 1, 1),
+        loop(end, 24, 0, 1)},
+       {"0 90 60 100 10", "24 90 60 100 10", "48 90 60 100 10", "72 90 60 100 10"}},
+  };
+  for (const Case& c : cases) {
+    const std::vector<uint8_t> seq = song(c.events, 24);
+    CompactSeqReader reader(seq.data(), static_cast<int64_t>(seq.size()));
+    EXPECT_EQ(delivered(reader), c.notes);
+  }
+}
+
+// Every cut and every flipped byte of a sequence plays without a fault: to
+// its end, or to a problem.
+TEST(SequencePlayer, DamagedSequencesPlayOrStop) {
+  Fixture f;
+  SongEvent start, end;
+  start.kind = SongEvent::Kind::LoopStart;
+  end.kind = SongEvent::Kind::LoopEnd;
+  end.tick = 48;
+  end.count = 3;
+  const std::vector<uint8_t> good = song(
+      {start, note(0, 60, 20), channelEvent(4, 0xB0, 10, 30), note(8, 60, 20), note(16, 62, 20),
+       channelEvent(20, 0xE0, 0, 80), note(24, 60, 20), note(32, 62, 20), end},
+      60);
+  for (size_t cut = 0; cut <= good.size(); ++cut) {
+    for (int flip = -1; flip < static_cast<int>(cut); ++flip) {
+      std::vector<uint8_t> seq(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
+      if (flip >= 0) seq[static_cast<size_t>(flip)] ^= 0xA5;
+      Recorder r;
+      auto player = f.player(seq);
+      r.play(*player, 1.5);
+      if (cut == good.size() && flip < 0) {
+        EXPECT_TRUE(player->finished());
+        EXPECT_FALSE(player->problem());
+      }
+    }
+  }
 }
 
 }  // namespace

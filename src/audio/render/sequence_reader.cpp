@@ -142,6 +142,7 @@ void CompactSeqReader::trackEvent(int t, PlayerSeqEvent& e) {
     e.byte1 = status;
   }
   e.byte2 = 0;
+  e.duration = 0;
   if (twoDataBytes(e.status)) {
     e.byte2 = trackByte(t);
     if ((e.status & 0xF0) == 0x90) e.duration = varLen(t);
