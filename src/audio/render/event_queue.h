@@ -48,6 +48,7 @@ class EventQueue {
   int first() const { return next_[head()]; }
   int after(int item) const { return next_[item]; }
   PlayerEvent& event(int item) { return event_[item]; }
+  const PlayerEvent& event(int item) const { return event_[item]; }
   int32_t& delta(int item) { return delta_[item]; }
   // Takes the item out, its delay added to the one after it, and frees it.
   void drop(int item);

@@ -180,9 +180,8 @@ bool SequencePlayer::finished() const {
   if (state_ != State::Playing || allocHead_ >= 0) return false;
   // A sequence whose next event was lost to a full queue goes no further.
   if (nextEvent_.type == PlayerEventType::SeqRef) return false;
-  EventQueue& q = const_cast<EventQueue&>(queue_);
-  for (int i = q.first(); i != EventQueue::kNone; i = q.after(i)) {
-    const PlayerEventType t = q.event(i).type;
+  for (int i = queue_.first(); i != EventQueue::kNone; i = queue_.after(i)) {
+    const PlayerEventType t = queue_.event(i).type;
     if (t == PlayerEventType::SeqRef || t == PlayerEventType::Stop) return false;
   }
   return true;
@@ -723,6 +722,11 @@ RenderResult renderSequence(const RomImage& rom, const BankFile& bankFile, int b
   const int32_t rate = settings.synth.outputRate;
   if (rate <= 0 || rate > kMaxRate) {
     stopWith(formatText("an output rate of %d Hz (1 to %d)", rate, kMaxRate), 0);
+    return result;
+  }
+  constexpr int32_t kMaxVoices = 256;
+  if (settings.synth.voices < 1 || settings.synth.voices > kMaxVoices) {
+    stopWith(formatText("%d voices (1 to %d)", settings.synth.voices, kMaxVoices), 0);
     return result;
   }
   const ALBank* bank = bankAt(bankFile, bankIndex);
