@@ -41,6 +41,7 @@ class Recorder : public SynthVoices {
   void stopVoice(VoiceId v) override { log("stop %d", v); }
   void startVoiceParams(VoiceId v, const RenderWave& w, float pitch, int16_t volume, uint8_t pan,
                         uint8_t fxMix, int32_t ramp) override {
+    lastWave = w;
     log("start %d len %d pitch %.9g vol %d pan %d fx %d ramp %d", v, w.len, pitch, volume, pan,
         fxMix, ramp);
   }
@@ -67,6 +68,7 @@ class Recorder : public SynthVoices {
   }
 
   std::vector<std::string> calls;
+  RenderWave lastWave;
 
  private:
   VoiceId take() {
@@ -83,8 +85,10 @@ class Recorder : public SynthVoices {
 };
 
 // One bank: instrument 0 (volume 100) and instrument 1 (volume 50, pan 20,
-// priority 9), each one raw sound over every key with base key 60; the
-// envelope attacks over 10 ms, decays to 100 over 20 ms, releases over 30 ms.
+// priority 9), each one raw sound over every key with base key 60, and
+// instrument 2, an ADPCM wave looping from 16 to 48 for ever (its loop's
+// decoder state -1000, -743, ...); the envelope attacks over 10 ms, decays
+// to 100 over 20 ms, releases over 30 ms.
 struct Fixture {
   Fixture() : rom(build()), bankFile(walk()) {}
 
@@ -96,8 +100,16 @@ struct Fixture {
     wave.type = 1;
     wave.data.assign(64, 0x11);
     d.waves.push_back(wave);
+    d.books.push_back(test::simpleBook(1));
+    d.loops.push_back({16, 48, -1, true});
+    test::WaveDesign adpcm;
+    adpcm.data.assign(36, 0);
+    adpcm.loop = 0;
+    adpcm.book = 0;
+    d.waves.push_back(adpcm);
     d.sounds.push_back({0, 0, 0, 64, 127, 0});
     d.sounds.push_back({0, 0, 0, 100, 127, 0});
+    d.sounds.push_back({0, 0, 1, 64, 127, 0});
     test::InstrumentDesign first;
     first.volume = 100;
     first.sounds = {0};
@@ -106,12 +118,21 @@ struct Fixture {
     second.pan = 20;
     second.priority = 9;
     second.sounds = {1};
-    d.instruments = {first, second};
+    test::InstrumentDesign third;
+    third.sounds = {2};
+    d.instruments = {first, second, third};
     test::BankDesign bank;
-    bank.insts = {0, 1};
+    bank.insts = {0, 1, 2};
     d.banks.push_back(bank);
+    test::BuiltBank built = test::buildBank(d);
+    for (size_t i = 0; i < 16; ++i) {
+      const uint16_t v = static_cast<uint16_t>(static_cast<int>(i) * 257 - 1000);
+      built.ctl[built.loopAt[0] + 12 + 2 * i] = static_cast<uint8_t>(v >> 8);
+      built.ctl[built.loopAt[0] + 13 + 2 * i] = static_cast<uint8_t>(v);
+    }
+    waveBase = built.waveBase[1];
     test::RomBuilder b(0x3000);
-    test::placeBank(b, test::buildBank(d), kCtl, kTbl);
+    test::placeBank(b, built, kCtl, kTbl);
     return b.bytes();
   }
   BankFile walk() {
@@ -133,6 +154,7 @@ struct Fixture {
                                             options);
   }
 
+  uint32_t waveBase = 0;  // the ADPCM wave's
   RomImage rom;
   BankFile bankFile;
   std::vector<uint8_t> sequence;
@@ -240,6 +262,41 @@ TEST(SequencePlayer, ProgramChangeSetsTheChannelFromTheInstrument) {
   EXPECT_EQ(r.calls[0], "0 alloc p9 -> 0");
   // 127 * 0x7FFF * 50 >> 14 = 12699; 25201 * 12699 >> 15 = 9766; pan 20 - 64 + 100.
   EXPECT_EQ(r.calls[1], "0 start 0 len 64 pitch 1 vol 9766 pan 56 fx 0 ramp 10000");
+}
+
+// The wave handed to the voice: where its bytes lie, its loop with the
+// decoder state stored after the loop's fields, its book.
+TEST(SequencePlayer, StartsTheWaveWithItsLoopAndBook) {
+  Fixture f;
+  Recorder r;
+  auto player = f.player(song({channelEvent(0, 0xC0, 2, 0), note(0, 60, 0)}, 10));
+  r.play(*player, 0.1);
+  const RenderWave& w = r.lastWave;
+  EXPECT_EQ(w.rom, f.rom.data());
+  EXPECT_EQ(w.start, static_cast<int64_t>(kTbl + f.waveBase));
+  EXPECT_EQ(w.len, 36);
+  EXPECT_EQ(w.codec, SampleCodec::Vadpcm);
+  EXPECT_EQ(w.book.predictors, 1);
+  ASSERT_NE(w.book.coefficients, nullptr);
+  EXPECT_EQ(w.book.coefficients[8], test::simpleBook(1).predictors[8]);
+  EXPECT_TRUE(w.hasLoop);
+  EXPECT_EQ(std::vector<int32_t>({w.loopStart, w.loopEnd, w.loopCount}),
+            std::vector<int32_t>({16, 48, -1}));
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(w.loopState[i], i * 257 - 1000) << i;
+}
+
+// A stem: the other channels' voices are handed out as in the whole mix but
+// play at volume 0.
+TEST(SequencePlayer, StemSilencesTheOtherChannels) {
+  Fixture f;
+  Recorder r;
+  PlayerOptions stem;
+  stem.onlyChannel = 1;
+  auto player = f.player(song({note(0, 60, 0, 0), note(0, 60, 0, 1)}, 10), false, stem);
+  r.play(*player, 0.1);
+  ASSERT_GE(r.calls.size(), 4u);
+  EXPECT_EQ(r.calls[1], "0 start 0 len 64 pitch 1 vol 0 pan 64 fx 0 ramp 10000");
+  EXPECT_EQ(r.calls[3], "0 start 1 len 64 pitch 1 vol 19533 pan 64 fx 0 ramp 10000");
 }
 
 // 17 notes at once: the player has 16 voices, and the 17th note is not
