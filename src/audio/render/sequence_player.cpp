@@ -503,7 +503,8 @@ void SequencePlayer::releaseVoice(SynthVoices& synth, int v, int32_t micros) {
 
 void SequencePlayer::initFromBank() {
   const ALInstrument* first = nullptr;
-  const size_t count = std::min(bank_.insts.size(), static_cast<size_t>(std::max<int16_t>(bank_.instCount, 0)));
+  const size_t count =
+      std::min(bank_.insts.size(), static_cast<size_t>(std::max<int16_t>(bank_.instCount, 0)));
   for (size_t i = 0; i < count && first == nullptr; ++i) {
     first = file_.table.recordAt<ALInstrument>(bank_.insts[i]);
   }

@@ -77,7 +77,8 @@ class Recorder : public SynthVoices {
     return v;
   }
   template <typename... A> void log(const char* format, A... args) {
-    calls.push_back(formatText("%lld ", static_cast<long long>(now_)) + formatText(format, args...));
+    calls.push_back(formatText("%lld ", static_cast<long long>(now_)) +
+                    formatText(format, args...));
   }
   int64_t now_ = 0, due_ = 0;
   VoiceId next_ = 0;
@@ -146,7 +147,8 @@ struct Fixture {
     if (standard) {
       reader = std::make_unique<MidiSeqReader>(sequence.data(), static_cast<int64_t>(seq.size()));
     } else {
-      reader = std::make_unique<CompactSeqReader>(sequence.data(), static_cast<int64_t>(seq.size()));
+      reader =
+          std::make_unique<CompactSeqReader>(sequence.data(), static_cast<int64_t>(seq.size()));
     }
     const ALBankFile& file = bankFile.table[bankFile.table.find(kCtl)].as<ALBankFile>();
     const ALBank& b = bankFile.table[file.banks[0]].as<ALBank>();
@@ -430,7 +432,9 @@ TEST(CompactSeqReader, MergesTheTracksThroughBackReferences) {
     test::SongTrack track;
     for (uint32_t i = 0; i < 24; ++i) {
       track.push_back(note(i * 24, static_cast<uint8_t>(60 + (i % 4) * 2), 20, t));
-      if (i % 6 == 5) track.push_back(channelEvent(i * 24 + 12, static_cast<uint8_t>(0xB0 | t), 7, 90));
+      if (i % 6 == 5) {
+        track.push_back(channelEvent(i * 24 + 12, static_cast<uint8_t>(0xB0 | t), 7, 90));
+      }
     }
     s.tracks.push_back(track);
   }
