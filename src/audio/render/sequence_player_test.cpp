@@ -504,20 +504,30 @@ TEST(SequencePlayer, DamagedSequencesPlayOrStop) {
   end.kind = SongEvent::Kind::LoopEnd;
   end.tick = 48;
   end.count = 3;
-  const std::vector<uint8_t> good = song(
+  const std::vector<uint8_t> compact = song(
       {start, note(0, 60, 20), channelEvent(4, 0xB0, 10, 30), note(8, 60, 20), note(16, 62, 20),
        channelEvent(20, 0xE0, 0, 80), note(24, 60, 20), note(32, 62, 20), end},
       60);
-  for (size_t cut = 0; cut <= good.size(); ++cut) {
-    for (int flip = -1; flip < static_cast<int>(cut); ++flip) {
-      std::vector<uint8_t> seq(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
-      if (flip >= 0) seq[static_cast<size_t>(flip)] ^= 0xA5;
-      Recorder r;
-      auto player = f.player(seq);
-      r.play(*player, 1.5);
-      if (cut == good.size() && flip < 0) {
-        EXPECT_TRUE(player->finished());
-        EXPECT_FALSE(player->problem());
+  const std::vector<uint8_t> smf = {
+      'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96, 'M', 'T', 'r', 'k', 0, 0, 0, 41,
+      0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20,  // tempo 500000
+      0x00, 0xF0, 0x02, 0x41, 0xF7,              // a system-exclusive message
+      0x00, 0x90, 60, 100, 0x10, 0xB0, 10, 30,   // note on, pan
+      0x10, 0xFF, 0x03, 0x01, 'x',               // a track name
+      0x20, 0x80, 60, 0, 0x00, 0x90, 62, 90,     // note off, note on
+      0x30, 0x90, 62, 0, 0x00, 0xFF, 0x2F, 0x00};
+  for (const auto& [good, standard] : {std::pair(compact, false), std::pair(smf, true)}) {
+    for (size_t cut = 0; cut <= good.size(); ++cut) {
+      for (int flip = -1; flip < static_cast<int>(cut); ++flip) {
+        std::vector<uint8_t> seq(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
+        if (flip >= 0) seq[static_cast<size_t>(flip)] ^= 0xA5;
+        Recorder r;
+        auto player = f.player(seq, standard);
+        r.play(*player, 1.5);
+        if (cut == good.size() && flip < 0) {
+          EXPECT_TRUE(player->finished()) << standard;
+          EXPECT_FALSE(player->problem()) << player->problem()->what;
+        }
       }
     }
   }
