@@ -17,6 +17,8 @@
 #include "bank/libultra/offset_scan.h"
 #include "bank/libultra/sequence_bank.h"
 #include "driver/plan_jobs.h"
+#include "bank/ead/ead_files.h"
+#include "rom/compressed_block.h"
 #include "export/libultra/midi_export.h"
 #include "support/compact_encoder.h"
 #include "rom/rom_image.h"
@@ -130,6 +132,29 @@ void BM_ScanSequenceBanks(benchmark::State& state) {
   if (found != 3) state.SkipWithError("the scan did not find the three sequence banks");
 }
 BENCHMARK(BM_ScanSequenceBanks)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The finders /x adds, each alone over the image in memory: compressed
+// blocks (a word of every four bytes) and the EAD driver's file headers (a
+// boundary of every 16), each beside the memory pass above.
+void BM_ScanCompressedBlocks(benchmark::State& state) {
+  const std::vector<uint8_t>& bytes = scanRom().bytes;
+  size_t found = 0;
+  for (auto _ : state) {
+    found = zaft::findCompressedBlocks(bytes.data(), static_cast<int64_t>(bytes.size())).size();
+  }
+  state.counters["blocks"] = static_cast<double>(found);
+}
+BENCHMARK(BM_ScanCompressedBlocks)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ScanEadFiles(benchmark::State& state) {
+  const std::vector<uint8_t>& bytes = scanRom().bytes;
+  size_t found = 0;
+  for (auto _ : state) {
+    found = zaft::findEadFiles(bytes.data(), static_cast<int64_t>(bytes.size())).sets.size();
+  }
+  state.counters["sets"] = static_cast<double>(found);
+}
+BENCHMARK(BM_ScanEadFiles)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Everything /x does before it rips: load the file, recognise its byte
 // order, and run every finder (bank files, sequence banks, EAD files,

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "util/endian.h"
 #include "util/fatal.h"
 
@@ -198,15 +202,39 @@ std::optional<FoundBlock> plausibleBlock(const uint8_t* data, int64_t size, int6
 
 std::vector<FoundBlock> findCompressedBlocks(const uint8_t* data, int64_t size, size_t maxBlocks) {
   std::vector<FoundBlock> found;
-  for (int64_t at = 0; at + kBlockHeaderBytes <= size && found.size() < maxBlocks; at += 4) {
-    // Nearly every word fails here: all three magics start "MI" or "Ya".
+  // The word at `at`, when its magic and header hold.
+  const auto check = [&](int64_t at) {
     const uint32_t word = loadBE32(data + at);
-    if ((word >> 16) != 0x4D49 && (word >> 16) != 0x5961) continue;
     std::optional<FoundBlock> block;
     if (word == kMagicMio0) block = plausibleBlock(data, size, at, BlockFormat::Mio0);
     if (word == kMagicYay0) block = plausibleBlock(data, size, at, BlockFormat::Yay0);
     if (word == kMagicYaz0) block = plausibleBlock(data, size, at, BlockFormat::Yaz0);
     if (block) found.push_back(*block);
+  };
+  const int64_t last = size - kBlockHeaderBytes;  // the last start a header fits at
+  int64_t at = 0;
+#if defined(__SSE2__)
+  // Nearly every word fails on its first two bytes: all three magics start
+  // "MI" or "Ya". Sixteen bytes (four words) are tested at once, as 16-bit
+  // units read little-endian.
+  const __m128i mi = _mm_set1_epi16(0x494D), ya = _mm_set1_epi16(0x6159);
+  const auto hitsAt = [&](int64_t from) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from));
+    return _mm_or_si128(_mm_cmpeq_epi16(v, mi), _mm_cmpeq_epi16(v, ya));
+  };
+  // 64 bytes a step: one test of all sixteen words, then each word of a
+  // step that has a hit.
+  for (; at + 64 <= last + 1 && found.size() < maxBlocks; at += 64) {
+    const __m128i any = _mm_or_si128(_mm_or_si128(hitsAt(at), hitsAt(at + 16)),
+                                     _mm_or_si128(hitsAt(at + 32), hitsAt(at + 48)));
+    if ((_mm_movemask_epi8(any) & 0x1111) == 0) continue;
+    for (int64_t k = 0; k < 64 && found.size() < maxBlocks; k += 4) {
+      if (data[at + k] == 'M' || data[at + k] == 'Y') check(at + k);
+    }
+  }
+#endif
+  for (; at <= last && found.size() < maxBlocks; at += 4) {
+    if (data[at] == 'M' || data[at] == 'Y') check(at);
   }
   return found;
 }
