@@ -34,6 +34,8 @@ std::string folderOf(const char* kind, const Place& place, int64_t offset);
 // " in the MIO0 block at 0x1A0000", or nothing for the ROM itself.
 std::string placeText(const Place& place);
 
+struct BankFileResult;
+
 // One bank file to rip: where it is, which sample block it uses, where its
 // files go.
 struct BankJob {
@@ -128,6 +130,17 @@ class Run {
   void writeOutputs(const BankData& data, const std::vector<Requested>& rows,
                     const BankOutputs& outputs, BankOutcome& outcome);
   void ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int& files);
+  // /r: the bank the renders play (the one /r names, else the first bank
+  // file of the run in the ROM itself); said and left unset when there is
+  // none that plays.
+  void prepareRender(const std::vector<BankFileResult>& banks);
+  // /r: sequence `index` of a sequence bank rendered into `folder` as
+  // "NNN.wav" (and its stems); counted in `files`.
+  void renderSequence(const std::string& folder, size_t index, const uint8_t* bytes, int64_t len,
+                      bool standard, int& files);
+  struct RenderBank;
+  std::shared_ptr<const RenderBank> render_;
+  int rendered_ = 0;
   void ripEadSet(EadSetResult& done);
   void ripEadSequences(const EadSequenceJob& job, JsonSequenceBank& done, int& files);
   // One converted sequence of a sequence bank or file: its problems said,

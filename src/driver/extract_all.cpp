@@ -71,6 +71,7 @@ void Run::ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int&
     const MidiSequence midi = entry.standard ? standardMidi(bytes, entry.len)
                                              : compactToMidi(bytes, entry.len, budget_.bytesLeft());
     writeSequence(midi, names[k], done, files, damaged);
+    if (render_) renderSequence(folder, k, bytes, entry.len, entry.standard, rendered_);
   }
   done.status = damagedStatus(done, damaged);
 }
@@ -145,6 +146,15 @@ int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<Sequence
     // The output limit ends the whole run, not only this bank file.
     if (budget_.exhausted()) break;
   }
+  if (s_.render && !budget_.exhausted()) {
+    statusOf(report_, [&] {
+      prepareRender(banks);
+      return std::string();
+    });
+    if (render_ && !eadSequences.empty()) {
+      report_.err("Note: /r renders the SDK library's sequences; EAD sequence files are not rendered\n");
+    }
+  }
   std::vector<EadSetResult> sets;
   for (const EadSetJob& given : eadSets) {
     if (budget_.exhausted()) break;
@@ -189,6 +199,7 @@ int Run::extractAll(const std::vector<BankJob>& jobs, const std::vector<Sequence
     });
   }
   const int failed = reportSummary(banks, sets, music, withBankFiles, report_);
+  if (render_) report_.errf("%d .wav files rendered\n", rendered_);
   if (!s_.jsonName.empty() &&
       !writeRunIndex(banks, sets, music, s_, romFile_, plan_, files_, report_)) {
     return 1;

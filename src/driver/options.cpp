@@ -267,6 +267,11 @@ void warnOutputName(const Given& g, const char* what) {
 // Every option the tool takes, one row each, in the order they are read:
 // what they say comes out in this order. Each row's `warn` runs once every
 // row not read `late` has been read; the `late` rows are read after them.
+void readRender(const Given& g, Settings& s) {
+  std::string text;
+  if (optionText(g.args, g.name, text) != 0) s.render = parseRenderSettings(text);
+}
+
 struct OptionRow {
   char letter;
   const char* value;  // the value's name in the usage text; nullptr for a switch
@@ -308,10 +313,75 @@ const OptionRow kOptions[] = {
     {'p', "threads", readThreads, nullptr, true,
      "Threads that decode WAV files, one of them also writing (1: a single\n"
      "thread does all). Default = one per core, at most 4"},
+    {'r', "settings", readRender, nullptr, false,
+     "Also render each sequence as the console plays it, to NNN.wav beside\n"
+     "NNN.mid: \"default\" or key=value,...: bank=OFFSET[:N] rate=HZ\n"
+     "fx=none|smallroom|bigroom|chorus|flange|echo voices=N loops=N seconds=S stems=1"},
     {'c', "offset", readCtl, nullptr, true},
 };
 
 }  // namespace
+
+RenderRequest parseRenderSettings(const std::string& text) {
+  RenderRequest r;
+  if (text == "default") return r;
+  size_t from = 0;
+  while (from <= text.size()) {
+    size_t end = text.find(',', from);
+    if (end == std::string::npos) end = text.size();
+    const std::string pair = text.substr(from, end - from);
+    from = end + 1;
+    const size_t eq = pair.find('=');
+    const std::string key = pair.substr(0, eq);
+    const std::string value = eq == std::string::npos ? std::string() : pair.substr(eq + 1);
+    const auto bad = [&](const char* why) {
+      fatal("Invalid /r setting \"%s\": %s\n", pair.c_str(), why);
+    };
+    // A whole number in [lo, hi], decimal or 0x hexadecimal.
+    const auto whole = [&](const std::string& v, int64_t lo, int64_t hi) {
+      const bool hex = v.rfind("0x", 0) == 0;
+      for (char c : v.substr(hex ? 2 : 0)) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (!(hex ? std::isxdigit(u) : std::isdigit(u))) bad("not a number");
+      }
+      int32_t n = 0;
+      bool stored = false;
+      if (v.empty() || !parseOptionInt(v, n, stored) || !stored || n < lo || n > hi) {
+        bad(formatText("a whole number from %lld to %lld is wanted", static_cast<long long>(lo),
+                       static_cast<long long>(hi)).c_str());
+      }
+      return n;
+    };
+    if (eq == std::string::npos) bad("key=value is wanted");
+    if (key == "bank") {
+      const size_t colon = value.find(':');
+      r.bankOffset = whole(value.substr(0, colon), 0, INT32_MAX);
+      if (colon != std::string::npos) r.bankIndex = whole(value.substr(colon + 1), 0, 127);
+    } else if (key == "rate") {
+      r.rate = whole(value, 1000, 192000);
+    } else if (key == "fx") {
+      static const char* const kFx[] = {"none", "smallroom", "bigroom", "chorus", "flange", "echo"};
+      if (std::find(std::begin(kFx), std::end(kFx), value) == std::end(kFx)) {
+        bad("one of none, smallroom, bigroom, chorus, flange, echo is wanted");
+      }
+      r.fx = value;
+    } else if (key == "voices") {
+      r.voices = whole(value, 1, 64);
+    } else if (key == "loops") {
+      r.loops = whole(value, 1, 100);
+    } else if (key == "seconds") {
+      double v = 0;
+      if (!parseOptionReal(value, v) || !(v > 0) || v > 86400) bad("seconds from above 0 to 86400 are wanted");
+      r.seconds = v;
+    } else if (key == "stems") {
+      if (value != "0" && value != "1") bad("0 or 1 is wanted");
+      r.stems = value == "1";
+    } else {
+      bad("unknown key (bank, rate, fx, voices, loops, seconds, stems)");
+    }
+  }
+  return r;
+}
 
 Settings parseOptions(const std::vector<std::string>& args, Reporter& report) {
   Settings s;

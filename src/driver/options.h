@@ -19,6 +19,22 @@ namespace zaft {
 constexpr int32_t kDefaultThreads = 4;
 constexpr int32_t kMaxThreads = 64;
 
+// /r: how sequences are rendered as the console plays them.
+struct RenderRequest {
+  std::optional<int32_t> bankOffset;  // bank=OFFSET: its control block; none: the run's first
+  int32_t bankIndex = 0;              // bank=OFFSET:N
+  std::optional<int32_t> rate;        // rate=HZ; none: the bank's sampleRate
+  std::string fx = "none";            // fx=none|smallroom|bigroom|chorus|flange|echo
+  int32_t voices = 16;                // voices=N
+  int32_t loops = 2;                  // loops=N
+  double seconds = 600;               // seconds=S
+  bool stems = false;                 // stems=1
+};
+
+// Reads /r's value ("default" or key=value pairs separated by commas); a
+// key or value it does not take ends the run, naming it.
+RenderRequest parseRenderSettings(const std::string& text);
+
 struct Settings {
   std::string romPath;  // the last argument
   // /c: present with an acceptable value (a value that is no number reads
@@ -41,6 +57,7 @@ struct Settings {
   bool searchSampleBlock = false;          // /g
   bool unlimitedOutput = false;            // /u: no limit on what the run writes
   int32_t threads = 1;                     // /p; without it one per core, at most kDefaultThreads
+  std::optional<RenderRequest> render;     // /r
 };
 
 // Reads every option of `args` (entry 0 the tool's own name, at least one

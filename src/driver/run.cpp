@@ -78,7 +78,10 @@ int runCommandLine(const std::vector<std::string>& args, FILE* out, Reporter& re
   if (!s.outputDir.empty()) makeFolder(s.outputDir, budget);
 
   Run run(s, *rom, report, budget);
-  if (!s.extractAll && !s.extractSequences) return run.single(plan.single);
+  if (!s.extractAll && !s.extractSequences) {
+    if (s.render) report.err("Note: /r renders the sequences that /m and /x write; this run writes none\n");
+    return run.single(plan.single);
+  }
   return run.extractAll(plan.all, plan.sequences, plan.eadSets, plan.eadSequences, plan.bankFiles);
 }
 

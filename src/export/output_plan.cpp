@@ -130,13 +130,18 @@ std::vector<PlannedFile> OutputPlan::planSequences(const std::string& folder, si
   return files;
 }
 
+PlannedFile OutputPlan::planFile(const std::string& folder, const std::string& name,
+                                 const std::string& what) {
+  PlannedFile file;
+  file.what = what;
+  file.name = name;
+  file.path = pathIn(folder, name);
+  claim(file);
+  return file;
+}
+
 PlannedFile OutputPlan::planIndex(const std::string& folder, const std::string& name) {
-  PlannedFile index;
-  index.what = "JSON file";
-  index.name = name;
-  index.path = pathIn(folder, name);
-  claim(index);
-  return index;
+  return planFile(folder, name, "JSON file");
 }
 
 }  // namespace zaft

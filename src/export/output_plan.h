@@ -64,6 +64,9 @@ class OutputPlan {
   // A sequence bank's MIDI files in `folder`: "000.mid", "001.mid", ...
   std::vector<PlannedFile> planSequences(const std::string& folder, size_t count);
 
+  // One more file `name` in `folder`, called `what` in messages.
+  PlannedFile planFile(const std::string& folder, const std::string& name, const std::string& what);
+
   // The index of an /x run's documents.
   PlannedFile planIndex(const std::string& folder, const std::string& name);
 
