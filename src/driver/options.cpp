@@ -315,8 +315,8 @@ const OptionRow kOptions[] = {
      "thread does all). Default = one per core, at most 4"},
     {'r', "settings", readRender, nullptr, false,
      "Also render each sequence as the console plays it, to NNN.wav beside\n"
-     "NNN.mid: \"default\" or key=value,...: bank=OFFSET[:N] rate=HZ\n"
-     "fx=none|smallroom|bigroom|chorus|flange|echo voices=N loops=N seconds=S stems=1"},
+     "NNN.mid: \"default\", or settings such as bank=OFFSET:N,rate=HZ,fx=echo\n"
+     "(bank, rate, fx, voices, loops, seconds, stems: see the README)"},
     {'c', "offset", readCtl, nullptr, true},
 };
 

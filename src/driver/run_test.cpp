@@ -52,6 +52,9 @@ const char* const kUsage =
     "              512 MiB, and 100,000 files and folders)\n"
     "  /p threads  Threads that decode WAV files, one of them also writing (1: a single\n"
     "              thread does all). Default = one per core, at most 4\n"
+    "  /r settings Also render each sequence as the console plays it, to NNN.wav beside\n"
+    "              NNN.mid: \"default\", or settings such as bank=OFFSET:N,rate=HZ,fx=echo\n"
+    "              (bank, rate, fx, voices, loops, seconds, stems: see the README)\n"
     "\n";
 
 class Run : public ::testing::Test {
