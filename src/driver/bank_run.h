@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/render/sequence_player.h"
 #include "bank/ead/ead_files.h"
 #include "bank/libultra/offset_scan.h"
 #include "bank/sample_block.h"
@@ -136,8 +137,14 @@ class Run {
   void prepareRender(const std::vector<BankFileResult>& banks);
   // /r: sequence `index` of a sequence bank rendered into `folder` as
   // "NNN.wav" (and its stems); counted in `files`.
+  // `measured` is the sequence's whole render, measured (measureRender);
+  // a render is written only once its length is known.
   void renderSequence(const std::string& folder, size_t index, const uint8_t* bytes, int64_t len,
-                      bool standard, int& files);
+                      bool standard, const RenderResult& measured, int& files);
+  // The render of a sequence (or of one channel of it) run through without
+  // writing, for its length and what stopped it. Safe on any thread.
+  RenderResult measureRender(const uint8_t* bytes, int64_t len, bool standard,
+                             std::optional<int> channel) const;
   struct RenderBank;
   std::shared_ptr<const RenderBank> render_;
   int rendered_ = 0;

@@ -7,6 +7,7 @@
 #include "export/ead/ead_midi.h"
 #include "export/libultra/midi_export.h"
 #include "util/fatal.h"
+#include "util/ordered_pool.h"
 
 namespace zaft {
 
@@ -64,6 +65,17 @@ void Run::ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int&
   makeFolder(folder, budget_);
   const std::vector<PlannedFile> names = plan_.planSequences(folder, bank.sequences.size());
   int damaged = 0;
+  // With /r, each sequence's render is measured ahead on the helper threads
+  // while the ones before it are written.
+  std::optional<OrderedPool<RenderResult>> measured;
+  if (render_) {
+    const int helpers = bank.sequences.size() > 1 ? std::max(s_.threads, 1) - 1 : 0;
+    measured.emplace(bank.sequences.size(), helpers, static_cast<size_t>(std::max(helpers, 1)),
+                     [&](size_t k) {
+                       const SequenceEntry& e = bank.sequences[k];
+                       return measureRender(bank.bytesOf(*rom_, e), e.len, e.standard, std::nullopt);
+                     });
+  }
   for (size_t k = 0; k < bank.sequences.size(); ++k) {
     const SequenceEntry& entry = bank.sequences[k];
     const uint8_t* bytes = bank.bytesOf(*rom_, entry);
@@ -71,7 +83,9 @@ void Run::ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int&
     const MidiSequence midi = entry.standard ? standardMidi(bytes, entry.len)
                                              : compactToMidi(bytes, entry.len, budget_.bytesLeft());
     writeSequence(midi, names[k], done, files, damaged);
-    if (render_) renderSequence(folder, k, bytes, entry.len, entry.standard, rendered_);
+    if (measured) {
+      renderSequence(folder, k, bytes, entry.len, entry.standard, measured->take(k), rendered_);
+    }
   }
   done.status = damagedStatus(done, damaged);
 }

@@ -103,15 +103,23 @@ void Run::prepareRender(const std::vector<BankFileResult>& banks) {
   render_ = std::move(bank);
 }
 
+RenderResult Run::measureRender(const uint8_t* bytes, int64_t len, bool standard,
+                                std::optional<int> channel) const {
+  const RenderBank& bank = *render_;
+  RenderSettings rs = bank.settings;
+  rs.onlyChannel = channel;
+  return zaft::renderSequence(romFile_, bank.file, bank.index, bank.tblOffset, bytes, len, standard,
+                              rs, [](const int16_t*, int32_t) {});
+}
+
 void Run::renderSequence(const std::string& folder, size_t index, const uint8_t* bytes, int64_t len,
-                         bool standard, int& files) {
+                         bool standard, const RenderResult& wholeMeasured, int& files) {
   const RenderBank& bank = *render_;
   const auto renderOne = [&](std::optional<int> channel, const std::string& name) {
     RenderSettings rs = bank.settings;
     rs.onlyChannel = channel;
-    const RenderResult measured = zaft::renderSequence(
-        romFile_, bank.file, bank.index, bank.tblOffset, bytes, len, standard, rs,
-        [](const int16_t*, int32_t) {});
+    const RenderResult measured =
+        channel ? measureRender(bytes, len, standard, channel) : wholeMeasured;
     const PlannedFile file = plan_.planFile(folder, name, "rendered WAV file");
     if (measured.problem && !channel) {
       report_.errf("Warning: %s: the render stops at %.3f s: %s\n", file.path.c_str(),
