@@ -1,6 +1,6 @@
 // libFuzzer target: arbitrary bytes as a ROM through a whole run (scan or
 // given offsets, walk, WAV writer, header writer) into a scratch folder.
-// The first byte picks the command line (offsets, /q, /l, /j, /g, /x, /s); the
+// The first byte picks the command line (offsets, /q, /l, /j, /g, /x, /s, /r); the
 // rest is the ROM. Every other run decodes on helper threads (/p 3). The
 // same bytes also go through the ADPCM decoder's two paths: a book from the
 // first 256 bytes (16 predictors of any coefficients), frames from the
@@ -160,6 +160,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (mode & 64) args.push_back("/x");
   if ((mode & 64) == 0 && (mode & 3) == 3) args.push_back("/m");  // the music alone
   if (mode & 128) args.insert(args.end(), {"/s", "bank.sf2"});
+  // The music rendered too, one second of each, with its stems and an echo.
+  const bool music = (mode & 64) != 0 || (mode & 3) == 3;
+  if (music && (mode & 8)) args.insert(args.end(), {"/r", "seconds=1,stems=1,fx=echo"});
   args.insert(args.end(), {"/d", (mode & 64) != 0 ? dir + "/all" : dir});
   args.push_back(rom);
   zaft::runZaft(args, sink, sink);
