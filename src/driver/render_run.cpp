@@ -159,6 +159,8 @@ void Run::renderSequence(const std::string& folder, size_t index, const uint8_t*
         report_);
     if (!failure.empty()) throw FatalError(failure);
     ++files;
+    report_.progressf("Rendered %s (%.1f s)\n", file.path.c_str(),
+                      static_cast<double>(frames) / rs.synth.outputRate);
     return measured;
   };
   const RenderResult whole = renderOne(std::nullopt, formatText("%03zu.wav", index));
