@@ -380,6 +380,24 @@ TEST(SequencePlayer, NoteLengthOverflowStopsTheRender) {
 // An endless loop of one quarter note (499968 us): its end is reached the
 // second time at 999936 us, sample 31998, in the frame from 31552; the
 // render fades out over the next 8 seconds and ends.
+// The same note through the real synthesizer: silence until the frame
+// whose callback starts the voice, stamped at sample 15984, then sound.
+TEST(SequencePlayer, TheSynthesizerSoundsTheNoteWhereThePlayerStartsIt) {
+  Fixture f;
+  const std::vector<uint8_t> seq = song({note(96, 62, 48)}, 200);
+  std::vector<int16_t> pcm;
+  RenderSettings settings;
+  settings.seconds = 1;
+  renderSequence(f.rom, f.bankFile, 0, kTbl, seq.data(), static_cast<int64_t>(seq.size()), false,
+                 settings, [&](const int16_t* s, int32_t n) { pcm.insert(pcm.end(), s, s + 2 * n); });
+  size_t first = pcm.size();
+  for (size_t i = 0; i < pcm.size() && first == pcm.size(); ++i) {
+    if (pcm[i] != 0) first = i / 2;
+  }
+  EXPECT_GE(first, 15984u);
+  EXPECT_LT(first, 16000u);
+}
+
 TEST(SequencePlayer, EndlessLoopPlaysTwiceThenFades) {
   Fixture f;
   SongEvent start, end;
