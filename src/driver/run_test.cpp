@@ -108,7 +108,7 @@ TEST_F(Run, SettingsLineShowsTheOffsets) {
       {{"/c", "0x", "rom.bin"}, ctlOnly + "0x000000\n", kZeroRevision},
       {{"/c", "16", "/t", "0", "rom.bin"}, both + "0x000000\n", kWrongRevision},
       {{"/t", "0x1234", "/c", "16", "rom.bin"}, both + "0x001234\n", kWrongRevision},
-      {{"/Q", "stray", "/z", "/c", "16", "rom.bin"}, ctlOnly + "0x000010\n", kWrongRevision},
+      {{"/Q", "stray", "/y", "/c", "16", "rom.bin"}, ctlOnly + "0x000010\n", kWrongRevision},
   };
   for (const Case& c : cases) {
     const RunResult r = run(c.args);
