@@ -163,7 +163,8 @@ void Run::validateAfterWalk(const BankJob& job, const BankFile& bank, const WavR
 std::vector<Run::Requested> Run::requested() const {
   std::vector<Requested> rows = {{&headerExporter(), s_.headerName},
                                  {&jsonExporter(), s_.jsonName},
-                                 {&soundFontExporter(), s_.soundfontName}};
+                                 {&soundFontExporter(), s_.soundfontName},
+                                 {&sfzExporter(), s_.sfzName}};
   std::erase_if(rows, [&](const Requested& r) {
     return r.exporter != &headerExporter() && r.name.empty();
   });
@@ -234,7 +235,7 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
   validateAfterWalk(job, bank, wavs);
   unclaim.done = true;
   const BankData data{*rom_, romFile_, &bank, nullptr, set, job.ctlOffset, job.ctlSource, job.tbl,
-                      wavs, s_.fieldWidth};
+                      wavs, s_.fieldWidth, job.folder};
   writeOutputs(data, rows, outputs, outcome);
   if (wavs.files != 0) report_.progressf("%d .wav files extracted\n", wavs.files);
 }

@@ -32,7 +32,8 @@ void Run::ripEadSet(EadSetResult& done) {
   }
   const InstrumentSet set = instrumentSetOf(sounds);
   std::vector<Requested> rows = {{&eadJsonExporter(), s_.jsonName},
-                                 {&soundFontExporter(), s_.soundfontName}};
+                                 {&soundFontExporter(), s_.soundfontName},
+                                 {&sfzExporter(), s_.sfzName}};
   std::erase_if(rows, [](const Requested& r) { return r.name.empty(); });
   std::vector<OutputRequest> requests;
   for (const Requested& r : rows) {
@@ -52,7 +53,7 @@ void Run::ripEadSet(EadSetResult& done) {
   if (withWaves) tbl = SampleBlock{static_cast<int32_t>(*find.sampleTableAt), OffsetSource::Scanned};
   const BankData data{*rom_, romFile_, nullptr, &sounds, set,
                       static_cast<int32_t>(find.soundDataAt), OffsetSource::Scanned, tbl, wavs,
-                      s_.fieldWidth};
+                      s_.fieldWidth, folder};
   BankOutcome outcome;
   outcome.failure = wavs.failure;
   writeOutputs(data, rows, outputs, outcome);

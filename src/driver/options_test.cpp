@@ -159,7 +159,7 @@ TEST(Options, SettingsFromTheCommandLine) {
       {{"/q"}, "rom=/q q"},
       {{"rom", "/d"}, "rom=/d"},
       // Only the first occurrence counts; unknown options and strays are ignored.
-      {{"/c", "16", "/c", "32", "/Q", "stray", "/z", "rom"}, "rom=rom c=1:16"},
+      {{"/c", "16", "/c", "32", "/Q", "stray", "/y", "rom"}, "rom=rom c=1:16"},
       // The output folder may be absolute, unless it looks like an option:
       // then the files go into the current folder, with a word.
       {{"/d", "/tmp/out", "rom"}, "rom=rom d=/tmp/out"},

@@ -47,6 +47,7 @@ const char* const kUsage =
     "  /j file     Also describe the bank file as a JSON document\n"
     "  /g          Search the ROM for the sample block when the guess does not fit\n"
     "  /s file     Also write the instruments as a SoundFont 2 file\n"
+    "  /z file     Also write the instruments as an SFZ file over the WAV files\n"
     "  /m          Extract every sequence bank found, each into a folder SEQ_xxxxxx\n"
     "  /u          No limit on what the run writes (default: 64 times the ROM's size, at least\n"
     "              512 MiB, and 100,000 files and folders)\n"
@@ -110,7 +111,7 @@ TEST_F(Run, SettingsLineShowsTheOffsets) {
       {{"/c", "0x", "rom.bin"}, ctlOnly + "0x000000\n", kZeroRevision},
       {{"/c", "16", "/t", "0", "rom.bin"}, both + "0x000000\n", kWrongRevision},
       {{"/t", "0x1234", "/c", "16", "rom.bin"}, both + "0x001234\n", kWrongRevision},
-      {{"/Q", "stray", "/z", "/c", "16", "rom.bin"}, ctlOnly + "0x000010\n", kWrongRevision},
+      {{"/Q", "stray", "/y", "/c", "16", "rom.bin"}, ctlOnly + "0x000010\n", kWrongRevision},
   };
   for (const Case& c : cases) {
     const RunResult r = run(c.args);

@@ -7,6 +7,7 @@
 #include "export/libultra/json_export.h"
 #include "export/json_writer.h"
 #include "export/sf2_export.h"
+#include "export/sfz_export.h"
 #include "util/fatal.h"
 
 namespace zaft {
@@ -55,6 +56,16 @@ std::string writeSoundFontFile(const BankData& d, const std::string&, ByteSink& 
   return writeSoundFont(d.rom, d.set, d.tbl->offset, options, sink, report);
 }
 
+std::string writeSfzFile(const BankData& d, const std::string& name, ByteSink& sink, Reporter&) {
+  SfzOptions options;
+  options.title = formatText("ZAFT: %s at 0x%06X of %s",
+                             d.ead != nullptr ? "EAD sound data" : "bank file",
+                             static_cast<unsigned>(d.ctlOffset), d.romFile.path().c_str());
+  options.wavPrefix = wavPrefixFor(d.folder, name);
+  writeSfz(d.set, d.wavs, options, sink);
+  return std::string();
+}
+
 std::string writeEadJson(const BankData& d, const std::string&, ByteSink& sink, Reporter&) {
   JsonWriter json(sink);
   writeEadJsonDocument(*d.ead, d.set, jsonRunInfo(d.romFile), json);
@@ -78,6 +89,11 @@ const Exporter& jsonExporter() {
 }
 const Exporter& soundFontExporter() {
   static const Exporter e{"soundfont file", "soundfont", true, writeSoundFontFile};
+  return e;
+}
+
+const Exporter& sfzExporter() {
+  static const Exporter e{"SFZ file", "SFZ file", true, writeSfzFile};
   return e;
 }
 

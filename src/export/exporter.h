@@ -41,6 +41,7 @@ struct BankData {
   std::optional<SampleBlock> tbl;
   const WavResult& wavs;
   int32_t fieldWidth = 10;  // /f, for the header
+  std::string folder;       // where its WAV files went (empty: the current folder)
 };
 
 // One kind of output of a bank file, written to one file.
@@ -57,6 +58,7 @@ struct Exporter {
 const Exporter& headerExporter();
 const Exporter& jsonExporter();
 const Exporter& soundFontExporter();
+const Exporter& sfzExporter();
 // An EAD set's JSON document.
 const Exporter& eadJsonExporter();
 
