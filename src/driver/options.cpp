@@ -299,6 +299,10 @@ const OptionRow kOptions[] = {
     {'s', "file", [](const Given& g, Settings& s) { optionText(g.args, g.name, s.soundfontName); },
      [](const Given& g) { warnOutputName(g, "soundfont"); }, false,
      "Also write the instruments as a SoundFont 2 file"},
+    {'i', "file", [](const Given& g, Settings& s) { optionText(g.args, g.name, s.instName); },
+     [](const Given& g) { warnOutputName(g, "instrument source"); }, false,
+     "Also write the bank file as the instrument compiler's source, with an AIFC\n"
+     "file per wave beside it"},
     {'m', nullptr, [](const Given& g, Settings& s) { s.extractSequences = g.present(); }, nullptr,
      false, "Extract every sequence bank found, each into a folder SEQ_xxxxxx"},
     {'u', nullptr, [](const Given& g, Settings& s) { s.unlimitedOutput = g.present(); }, nullptr,

@@ -38,6 +38,7 @@ struct Settings {
   bool samplerChunk = false;               // /l
   std::string jsonName;                    // /j; empty for none
   std::string soundfontName;               // /s; empty for none
+  std::string instName;                    // /i; empty for none
   bool searchSampleBlock = false;          // /g
   bool unlimitedOutput = false;            // /u: no limit on what the run writes
   int32_t threads = 1;                     // /p; without it one per core, at most kDefaultThreads

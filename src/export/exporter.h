@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,8 @@ struct BankData {
   std::optional<SampleBlock> tbl;
   const WavResult& wavs;
   int32_t fieldWidth = 10;  // /f, for the header
+  // The .inst source's wave files by wave table record, as written.
+  const std::map<int32_t, std::string>* waveFiles = nullptr;
 };
 
 // One kind of output of a bank file, written to one file.
@@ -57,6 +60,8 @@ struct Exporter {
 const Exporter& headerExporter();
 const Exporter& jsonExporter();
 const Exporter& soundFontExporter();
+// The instrument compiler's source; its AIFC files are written before it.
+const Exporter& instExporter();
 // An EAD set's JSON document.
 const Exporter& eadJsonExporter();
 
