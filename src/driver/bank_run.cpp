@@ -239,7 +239,7 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
   for (size_t k = 0; k < rows.size(); ++k) {
     if (rows[k].exporter == &instExporter() && job.tbl && !outputs.files[k].refused() &&
         !outputs.files[k].name.empty()) {
-      writeWaveSources(job, bank, set, job.folder, waveFiles, outcome);
+      writeWaveSources(job, bank, outputs.waves, waveFiles, outcome);
     }
   }
   const BankData data{*rom_, romFile_, &bank, nullptr, set, job.ctlOffset, job.ctlSource, job.tbl,
@@ -249,12 +249,13 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
 }
 
 // The .inst source's AIFC files, one per wave table, beside it.
-void Run::writeWaveSources(const BankJob& job, const BankFile& bank, const InstrumentSet& set,
-                           const std::string& folder, std::map<int32_t, std::string>& waveFiles,
-                           BankOutcome& outcome) {
+// Each is named as its WAV file is, with ".aifc" for ".WAV".
+void Run::writeWaveSources(const BankJob& job, const BankFile& bank,
+                           const std::vector<PlannedFile>& wavNames,
+                           std::map<int32_t, std::string>& waveFiles, BankOutcome& outcome) {
   std::vector<std::string> names;
-  for (const Sample& sample : set.samples) names.push_back(aifcNameFor(sample.fileName));
-  const std::vector<PlannedFile> files = plan_.planCompanions(folder, names, "AIFC file");
+  for (const PlannedFile& wav : wavNames) names.push_back(aifcNameFor(wav.name));
+  const std::vector<PlannedFile> files = plan_.planCompanions(job.folder, names, "AIFC file");
   for (size_t k = 0; k < files.size() && k < bank.waves.size(); ++k) {
     const PlannedFile& file = files[k];
     const WaveRef& ref = bank.waves[k];
