@@ -28,8 +28,13 @@ class InstWriter {
       file = bank_.table.recordAt<ALBankFile>(k);
     }
     if (file == nullptr) return;
-    for (const int32_t b : file->banks) {
-      if (bank_.table.recordAt<ALBank>(b) != nullptr) declareBank(b);
+    for (size_t k = 0; k < file->banks.size(); ++k) {
+      if (bank_.table.recordAt<ALBank>(file->banks[k]) != nullptr) {
+        declareBank(file->banks[k]);
+      } else {
+        report_.errf("Warning: %s: the bank file names no bank at %zu of its %zu; it is left out\n",
+                     name_.c_str(), k, file->banks.size());
+      }
     }
   }
 
@@ -128,8 +133,13 @@ class InstWriter {
     if (!firstVisit(index)) return;
     const ALInstrument& i = bank_.table[index].as<ALInstrument>();
     std::vector<int32_t> sounds;
-    for (const int32_t s : i.sounds) {
-      if (bank_.table.recordAt<ALSound>(s) == nullptr) continue;
+    for (size_t k = 0; k < i.sounds.size(); ++k) {
+      const int32_t s = i.sounds[k];
+      if (bank_.table.recordAt<ALSound>(s) == nullptr) {
+        report_.errf("Warning: %s: instrument %s names no sound at %zu of its %zu; it is left out\n",
+                     name_.c_str(), nameOf(index).c_str(), k, i.sounds.size());
+        continue;
+      }
       declareSound(s);
       sounds.push_back(s);
     }
