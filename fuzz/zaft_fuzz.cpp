@@ -160,6 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (mode & 64) args.push_back("/x");
   if ((mode & 64) == 0 && (mode & 3) == 3) args.push_back("/m");  // the music alone
   if (mode & 128) args.insert(args.end(), {"/s", "bank.sf2"});
+  if ((mode & 16) != 0 && runs % 2 == 1) args.insert(args.end(), {"/i", "bank.inst"});
   args.insert(args.end(), {"/d", (mode & 64) != 0 ? dir + "/all" : dir});
   args.push_back(rom);
   zaft::runZaft(args, sink, sink);
