@@ -163,6 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The music rendered too, one second of each, with its stems and an echo.
   const bool music = (mode & 64) != 0 || (mode & 3) == 3;
   if (music && (mode & 8)) args.insert(args.end(), {"/r", "seconds=1,stems=1,fx=echo"});
+  if ((mode & 16) != 0 && runs % 2 == 1) args.insert(args.end(), {"/i", "bank.inst"});
   args.insert(args.end(), {"/d", (mode & 64) != 0 ? dir + "/all" : dir});
   args.push_back(rom);
   zaft::runZaft(args, sink, sink);

@@ -7,6 +7,7 @@
 #include "bank/libultra/bank_lowering.h"
 #include "bank/sample_search.h"
 #include "export/exporter.h"
+#include "export/libultra/aifc_export.h"
 #include "util/fatal.h"
 
 namespace zaft {
@@ -164,7 +165,8 @@ std::vector<Run::Requested> Run::requested() const {
   std::vector<Requested> rows = {{&headerExporter(), s_.headerName},
                                  {&jsonExporter(), s_.jsonName},
                                  {&soundFontExporter(), s_.soundfontName},
-                                 {&sfzExporter(), s_.sfzName}};
+                                 {&sfzExporter(), s_.sfzName},
+                                 {&instExporter(), s_.instName}};
   std::erase_if(rows, [&](const Requested& r) {
     return r.exporter != &headerExporter() && r.name.empty();
   });
@@ -234,10 +236,45 @@ void Run::rip(const BankJob& job, BankOutcome& outcome) {
   outcome.failure = wavs.failure;
   validateAfterWalk(job, bank, wavs);
   unclaim.done = true;
+  std::map<int32_t, std::string> waveFiles;
+  for (size_t k = 0; k < rows.size(); ++k) {
+    if (rows[k].exporter == &instExporter() && job.tbl && !outputs.files[k].refused() &&
+        !outputs.files[k].name.empty()) {
+      writeWaveSources(job, bank, outputs.waves, waveFiles, outcome);
+    }
+  }
   const BankData data{*rom_, romFile_, &bank, nullptr, set, job.ctlOffset, job.ctlSource, job.tbl,
-                      wavs, s_.fieldWidth, job.folder};
+                      wavs, s_.fieldWidth, job.folder, &waveFiles};
   writeOutputs(data, rows, outputs, outcome);
   if (wavs.files != 0) report_.progressf("%d .wav files extracted\n", wavs.files);
+}
+
+// The .inst source's AIFC files, one per wave table, beside it.
+// Each is named as its WAV file is, with ".aifc" for ".WAV".
+void Run::writeWaveSources(const BankJob& job, const BankFile& bank,
+                           const std::vector<PlannedFile>& wavNames,
+                           std::map<int32_t, std::string>& waveFiles, BankOutcome& outcome) {
+  std::vector<std::string> names;
+  for (const PlannedFile& wav : wavNames) names.push_back(aifcNameFor(wav.name));
+  const std::vector<PlannedFile> files = plan_.planCompanions(job.folder, names, "AIFC file");
+  for (size_t k = 0; k < files.size() && k < bank.waves.size(); ++k) {
+    const PlannedFile& file = files[k];
+    const WaveRef& ref = bank.waves[k];
+    waveFiles[ref.entry] = file.name;
+    if (!file.notice.empty() && !file.refused()) report_.err(file.notice);
+    const std::string failure = writeOutput(
+        files_, file,
+        [&](ByteSink& sink) {
+          const std::vector<uint8_t> bytes =
+              aifcBytes(*rom_, bank, ref, job.tbl->offset, file.path, report_);
+          for (size_t at = 0; at < bytes.size(); at += ByteSink::kMaxExtend) {
+            sink.write(bytes.data() + at, std::min(ByteSink::kMaxExtend, bytes.size() - at));
+          }
+          return std::string();
+        },
+        report_);
+    if (outcome.failure.empty()) outcome.failure = failure;
+  }
 }
 
 int Run::single(const BankJob& given) {

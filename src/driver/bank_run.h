@@ -3,6 +3,7 @@
 // of the ROM, each into a folder of its own, with the summary.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -128,6 +129,9 @@ class Run {
     std::string name;
   };
   std::vector<Requested> requested() const;
+  void writeWaveSources(const BankJob& job, const BankFile& bank,
+                        const std::vector<PlannedFile>& wavNames,
+                        std::map<int32_t, std::string>& waveFiles, BankOutcome& outcome);
   void writeOutputs(const BankData& data, const std::vector<Requested>& rows,
                     const BankOutputs& outputs, BankOutcome& outcome);
   void ripSequenceBank(const SequenceBank& bank, JsonSequenceBank& done, int& files);

@@ -307,6 +307,10 @@ const OptionRow kOptions[] = {
     {'z', "file", [](const Given& g, Settings& s) { optionText(g.args, g.name, s.sfzName); },
      [](const Given& g) { warnOutputName(g, "SFZ file"); }, false,
      "Also write the instruments as an SFZ file over the WAV files"},
+    {'i', "file", [](const Given& g, Settings& s) { optionText(g.args, g.name, s.instName); },
+     [](const Given& g) { warnOutputName(g, "instrument source"); }, false,
+     "Also write the bank file as the instrument compiler's source, with an AIFC\n"
+     "file per wave beside it"},
     {'m', nullptr, [](const Given& g, Settings& s) { s.extractSequences = g.present(); }, nullptr,
      false, "Extract every sequence bank found, each into a folder SEQ_xxxxxx"},
     {'u', nullptr, [](const Given& g, Settings& s) { s.unlimitedOutput = g.present(); }, nullptr,

@@ -55,6 +55,7 @@ struct Settings {
   std::string jsonName;                    // /j; empty for none
   std::string soundfontName;               // /s; empty for none
   std::string sfzName;                     // /z; empty for none
+  std::string instName;                    // /i; empty for none
   bool searchSampleBlock = false;          // /g
   bool unlimitedOutput = false;            // /u: no limit on what the run writes
   int32_t threads = 1;                     // /p; without it one per core, at most kDefaultThreads

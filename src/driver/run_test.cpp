@@ -48,6 +48,8 @@ const char* const kUsage =
     "  /g          Search the ROM for the sample block when the guess does not fit\n"
     "  /s file     Also write the instruments as a SoundFont 2 file\n"
     "  /z file     Also write the instruments as an SFZ file over the WAV files\n"
+    "  /i file     Also write the bank file as the instrument compiler's source, with an AIFC\n"
+    "              file per wave beside it\n"
     "  /m          Extract every sequence bank found, each into a folder SEQ_xxxxxx\n"
     "  /u          No limit on what the run writes (default: 64 times the ROM's size, at least\n"
     "              512 MiB, and 100,000 files and folders)\n"

@@ -4,6 +4,7 @@
 
 #include "export/ead/ead_json.h"
 #include "export/libultra/header_export.h"
+#include "export/libultra/inst_export.h"
 #include "export/libultra/json_export.h"
 #include "export/json_writer.h"
 #include "export/sf2_export.h"
@@ -66,6 +67,13 @@ std::string writeSfzFile(const BankData& d, const std::string& name, ByteSink& s
   return std::string();
 }
 
+std::string writeInst(const BankData& d, const std::string& name, ByteSink& sink,
+                      Reporter& report) {
+  static const std::map<int32_t, std::string> none;
+  writeInstSource(*d.bank, d.waveFiles != nullptr ? *d.waveFiles : none, name, sink, report);
+  return std::string();
+}
+
 std::string writeEadJson(const BankData& d, const std::string&, ByteSink& sink, Reporter&) {
   JsonWriter json(sink);
   writeEadJsonDocument(*d.ead, d.set, jsonRunInfo(d.romFile), json);
@@ -94,6 +102,11 @@ const Exporter& soundFontExporter() {
 
 const Exporter& sfzExporter() {
   static const Exporter e{"SFZ file", "SFZ file", true, writeSfzFile};
+  return e;
+}
+
+const Exporter& instExporter() {
+  static const Exporter e{"instrument source file", "instrument source", true, writeInst};
   return e;
 }
 

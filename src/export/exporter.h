@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,6 +43,8 @@ struct BankData {
   const WavResult& wavs;
   int32_t fieldWidth = 10;  // /f, for the header
   std::string folder;       // where its WAV files went (empty: the current folder)
+  // The .inst source's wave files by wave table record, as written.
+  const std::map<int32_t, std::string>* waveFiles = nullptr;
 };
 
 // One kind of output of a bank file, written to one file.
@@ -59,6 +62,8 @@ const Exporter& headerExporter();
 const Exporter& jsonExporter();
 const Exporter& soundFontExporter();
 const Exporter& sfzExporter();
+// The instrument compiler's source; its AIFC files are written before it.
+const Exporter& instExporter();
 // An EAD set's JSON document.
 const Exporter& eadJsonExporter();
 

@@ -140,6 +140,45 @@ PlannedFile OutputPlan::planFile(const std::string& folder, const std::string& n
   return file;
 }
 
+std::vector<PlannedFile> OutputPlan::planCompanions(const std::string& folder,
+                                                    const std::vector<std::string>& names,
+                                                    const std::string& what) {
+  std::vector<PlannedFile> files;
+  PathStatus status;
+  const auto taken = [&](const std::string& name) {
+    const std::string path = pathIn(folder, name);
+    status = statusOf(path);
+    return holder(path) != nullptr || isRom(status);
+  };
+  for (const std::string& name : names) {
+    PlannedFile file;
+    file.what = what;
+    file.name = name;
+    if (taken(name)) {
+      const bool rom = isRom(status);
+      const size_t dot = name.rfind('.');
+      const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+      const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+      std::string distinct;
+      for (int n = 1;; ++n) {
+        distinct = formatText("%s_%d%s", stem.c_str(), n, ext.c_str());
+        if (!taken(distinct)) break;
+      }
+      file.notice =
+          rom ? formatText("Warning: %s is the ROM file itself; this wave is written as %s\n",
+                           name.c_str(), distinct.c_str())
+              : formatText("Warning: %s was already written in this run; this wave is written as "
+                           "%s\n",
+                           name.c_str(), distinct.c_str());
+      file.name = distinct;
+    }
+    file.path = pathIn(folder, file.name);
+    claim(file, status);
+    files.push_back(file);
+  }
+  return files;
+}
+
 PlannedFile OutputPlan::planIndex(const std::string& folder, const std::string& name) {
   return planFile(folder, name, "JSON file");
 }

@@ -61,6 +61,14 @@ class OutputPlan {
   BankOutputs planBankFile(const std::string& folder, const InstrumentSet& set, bool walkStopped,
                            bool withWaves, const std::vector<OutputRequest>& requests);
 
+  // Files that go with a bank file's one-file output (the AIFC files of its
+  // .inst source), one per name, in `folder`: a name already taken in this
+  // run (or the ROM's) gets the first free "_1", "_2", ... before its
+  // extension, with a notice, as a WAV name does.
+  std::vector<PlannedFile> planCompanions(const std::string& folder,
+                                          const std::vector<std::string>& names,
+                                          const std::string& what);
+
   // A sequence bank's MIDI files in `folder`: "000.mid", "001.mid", ...
   std::vector<PlannedFile> planSequences(const std::string& folder, size_t count);
 
