@@ -10,6 +10,10 @@ namespace zaft {
 
 namespace {
 
+// A value of the sequence script after arithmetic, wrapped to 32 bits as the
+// console's registers wrap it (repeated subtractions never end in a fault).
+int32_t wrapped(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
+
 // The player's short-note tables until the sequence names its own: the
 // velocity (0 to 127) and the gate (of 256) of short notes set from a
 // table by index.
@@ -418,7 +422,7 @@ class Player {
           break;
         case 0x50: case 0x70: case 0x80:  // the game's variation of the song
           notice(-1, at, "the game's sequence variation");
-          if (cmd >> 4 == 5) seqValue_ -= variation_;
+          if (cmd >> 4 == 5) seqValue_ = wrapped(int64_t{seqValue_} - variation_);
           if (cmd >> 4 == 7) variation_ = seqValue_;
           if (cmd >> 4 == 8) seqValue_ = variation_;
           break;
@@ -443,7 +447,8 @@ class Player {
       case 0xDF: case 0xDE:
         if (!operand(1)) return;
         if (cmd == 0xDF) transposition_ = 0;
-        transposition_ += static_cast<int8_t>(u8(s));
+        // A signed byte on the console: repeated steps wrap.
+        transposition_ = static_cast<int8_t>(transposition_ + static_cast<int8_t>(u8(s)));
         break;
       case 0xDD: case 0xDC: {
         if (!operand(1)) return;
@@ -498,7 +503,7 @@ class Player {
       case 0xCC: case 0xC9: case 0xC8: {
         if (!operand(1)) return;
         const uint8_t v = u8(s);
-        seqValue_ = cmd == 0xCC ? v : cmd == 0xC9 ? (seqValue_ & v) : seqValue_ - v;
+        seqValue_ = cmd == 0xCC ? v : cmd == 0xC9 ? (seqValue_ & v) : wrapped(int64_t{seqValue_} - v);
         break;
       }
       default: break;  // the player does nothing else at 0xC0 and above
