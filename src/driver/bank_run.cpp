@@ -9,6 +9,7 @@
 #include "export/exporter.h"
 #include "export/libultra/aifc_export.h"
 #include "util/fatal.h"
+#include "util/paths.h"
 
 namespace zaft {
 
@@ -68,9 +69,10 @@ void Run::enter(const Place& place) {
 
 void makeFolder(const std::string& path, OutputBudget& budget) {
   std::error_code error;
-  if (!std::filesystem::is_directory(path, error)) budget.spendEntry();
-  std::filesystem::create_directories(path, error);
-  if (error || !std::filesystem::is_directory(path)) {
+  const std::filesystem::path folder = fsPath(path);
+  if (!std::filesystem::is_directory(folder, error)) budget.spendEntry();
+  std::filesystem::create_directories(folder, error);
+  if (error || !std::filesystem::is_directory(folder, error)) {
     fatal("Unable to create output folder %s: %s\n", path.c_str(),
           error ? error.message().c_str() : "not a folder");
   }

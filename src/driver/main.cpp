@@ -1,9 +1,7 @@
-#include <string>
-#include <vector>
-
 #include "driver/run.h"
+#include "util/command_line.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv, argv + argc);
-  return zaft::runZaft(args, stdout, stderr);
+  const zaft::CommandLine commandLine(argc, argv);
+  return zaft::runZaft(commandLine.args(), stdout, stderr);
 }

@@ -10,6 +10,7 @@
 #include "util/fatal.h"
 #include "util/reporter.h"
 #include "util/signals.h"
+#include "util/paths.h"
 
 namespace zaft {
 
@@ -47,7 +48,7 @@ bool isHelpRequest(const std::string& arg) {
 // exit status when the arguments asked for one of them.
 std::optional<int> helpOrVersion(const std::vector<std::string>& args, FILE* out) {
   std::error_code noSuchFile;
-  if (args.size() != 2 || std::filesystem::exists(args[1], noSuchFile)) return std::nullopt;
+  if (args.size() != 2 || std::filesystem::exists(fsPath(args[1]), noSuchFile)) return std::nullopt;
   if (isHelpRequest(args[1])) {
     printUsageText(out);
     return 0;

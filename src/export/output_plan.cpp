@@ -2,20 +2,23 @@
 
 #include "util/atomic_file.h"
 #include "util/fatal.h"
+#include "util/paths.h"
 
 namespace zaft {
 
 std::string OutputPlan::pathIn(const std::string& folder, const std::string& name) {
-  if (folder.empty() || (!name.empty() && name[0] == '/')) return name;
+  if (folder.empty() || isAbsolutePath(name)) return name;
   std::string path = folder;
-  if (path.back() != '/') path += '/';
+  if (!isPathSeparator(path.back())) path += '/';
   return path + name;
 }
 
 OutputPlan::Place OutputPlan::placeOf(const std::string& path) const {
-  const size_t slash = path.rfind('/');
+  const size_t slash = lastSeparator(path);
+  // A root ("/", "C:\\") keeps its separator: "C:" alone is a working folder.
+  const bool root = slash == 0 || (kBackslashSeparates && slash == 2 && path[1] == ':');
   const std::string folder = slash == std::string::npos ? std::string(1, '.')
-                             : slash == 0                ? std::string(1, '/')
+                             : root                      ? path.substr(0, slash + 1)
                                                          : path.substr(0, slash);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   auto cached = folders_.find(folder);
@@ -36,7 +39,7 @@ const PlannedFile* OutputPlan::holder(const std::string& path) const {
 }
 
 void OutputPlan::claim(PlannedFile& file, const PathStatus& status) {
-  const size_t slash = file.path.rfind('/');
+  const size_t slash = lastSeparator(file.path);
   const std::string last = slash == std::string::npos ? file.path : file.path.substr(slash + 1);
   if (isRom(status)) {
     // "/o" just before the ROM's name takes the ROM itself as the header

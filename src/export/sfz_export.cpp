@@ -8,6 +8,7 @@
 
 #include "audio/pitch.h"
 #include "util/fatal.h"
+#include "util/paths.h"
 
 namespace zaft {
 
@@ -180,18 +181,18 @@ void writeSfz(const InstrumentSet& set, const WavResult& wavs, const SfzOptions&
 
 std::string wavPrefixFor(const std::string& wavFolder, const std::string& sfzName) {
   namespace fs = std::filesystem;
-  if (sfzName.find('/') == std::string::npos) return std::string();
-  const fs::path folder = wavFolder.empty() ? fs::path(".") : fs::path(wavFolder);
-  const fs::path sfz = fs::path(sfzName).is_absolute() ? fs::path(sfzName) : folder / sfzName;
+  if (lastSeparator(sfzName) == std::string::npos) return std::string();
+  const fs::path folder = wavFolder.empty() ? fs::path(".") : fsPath(wavFolder);
+  const fs::path sfz = fsPath(sfzName).is_absolute() ? fsPath(sfzName) : folder / fsPath(sfzName);
   std::error_code error;
   fs::path from = fs::absolute(sfz, error).lexically_normal().parent_path();
   fs::path to = fs::absolute(folder, error).lexically_normal();
   if (error) return std::string();
   if (!to.has_filename()) to = to.parent_path();
   const fs::path relative = to.lexically_relative(from);
-  if (relative.empty() || fs::path(sfzName).is_absolute()) return to.generic_string() + "/";
+  if (relative.empty() || fsPath(sfzName).is_absolute()) return utf8Of(to) + "/";
   if (relative == ".") return std::string();
-  return relative.generic_string() + "/";
+  return utf8Of(relative) + "/";
 }
 
 }  // namespace zaft

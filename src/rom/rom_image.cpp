@@ -1,16 +1,11 @@
 #include "rom/rom_image.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "util/endian.h"
 #include "util/fatal.h"
+#include "util/files.h"
 
 namespace zaft {
 
@@ -27,7 +22,7 @@ RomImage::RomImage(std::vector<uint8_t> bytes, std::string path)
 }
 
 RomImage::~RomImage() {
-  if (mapping_ != nullptr) ::munmap(mapping_, size_);
+  if (mapping_ != nullptr) os::unmapView(mapping_, size_);
 }
 
 size_t RomImage::copyAt(int64_t offset, uint8_t* dest, size_t count) const {
@@ -48,62 +43,52 @@ size_t RomImage::copyAt(int64_t offset, uint8_t* dest, size_t count) const {
 }
 
 std::unique_ptr<RomImage> openRom(const std::string& fileName) {
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
-  struct stat info;
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    ::close(fd);
-    return nullptr;
-  }
-  if (S_ISREG(info.st_mode) && info.st_size > RomImage::kMaxSize) {
-    ::close(fd);
+  os::InputInfo info;
+  const os::Handle file = os::openForReading(fileName, info);
+  if (file == os::kNoHandle) return nullptr;
+  // Closed on every way out, the refusals' exceptions included.
+  struct Closer {
+    os::Handle file;
+    ~Closer() { os::closeInput(file); }
+  } closer{file};
+  if (info.folder) return nullptr;
+  if (info.regular && info.size > RomImage::kMaxSize) {
     fatal("ROM file %s is too large (%lld bytes): no cartridge holds more than 64 MiB, and files "
           "over 256 MiB are not read\n",
-          fileName.c_str(), static_cast<long long>(info.st_size));
+          fileName.c_str(), static_cast<long long>(info.size));
   }
-  const FileIdentity identity{true, static_cast<uint64_t>(info.st_dev),
-                              static_cast<uint64_t>(info.st_ino)};
-  if (S_ISREG(info.st_mode) && info.st_size > 0) {
-    // A private mapping: no copy, pages come straight from the page cache.
-    const size_t size = static_cast<size_t>(info.st_size);
-    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (map != MAP_FAILED) {
-      ::close(fd);
+  if (info.regular && info.size > 0) {
+    const size_t size = static_cast<size_t>(info.size);
+    if (const uint8_t* view = os::mapView(file, size)) {
       auto rom = std::make_unique<RomImage>();
-      rom->mapping_ = map;
-      rom->data_ = static_cast<uint8_t*>(map);
+      rom->mapping_ = view;
+      rom->data_ = const_cast<uint8_t*>(view);
       rom->size_ = size;
       rom->path_ = fileName;
-      rom->identity_ = identity;
+      rom->identity_ = info.identity;
       return rom;
     }
   }
   // Pipes and files that cannot be mapped: large reads into a buffer, up to
   // a bound far above any cartridge, so that an endless source (/dev/zero)
   // is refused before it takes the machine's memory.
-  const int64_t limit = S_ISREG(info.st_mode) ? RomImage::kMaxSize : kMaxStreamedSize;
+  const int64_t limit = info.regular ? RomImage::kMaxSize : kMaxStreamedSize;
   std::vector<uint8_t> bytes;
   constexpr size_t kChunk = 1 << 20;
   std::vector<uint8_t> chunk(kChunk);
   for (;;) {
-    const ssize_t got = ::read(fd, chunk.data(), kChunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      ::close(fd);
-      return nullptr;
-    }
+    const int64_t got = os::readSome(file, chunk.data(), kChunk);
+    if (got < 0) return nullptr;
     if (got == 0) break;
     if (static_cast<int64_t>(bytes.size()) + got > limit) {
-      ::close(fd);
       fatal("ROM file %s is too large (at most %lld bytes are supported)\n", fileName.c_str(),
             static_cast<long long>(limit));
     }
     bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
   }
-  ::close(fd);
   auto rom = std::make_unique<RomImage>(std::move(bytes));
   rom->path_ = fileName;
-  rom->identity_ = identity;
+  rom->identity_ = info.identity;
   return rom;
 }
 
@@ -117,7 +102,7 @@ void detectByteOrder(RomImage& rom) {
   if (rom.mapping_ != nullptr) {
     // The mapping is read-only: the reordered image lives in memory of its own.
     rom.bytes_.assign(rom.data_, rom.data_ + rom.size_);
-    ::munmap(rom.mapping_, rom.size_);
+    os::unmapView(rom.mapping_, rom.size_);
     rom.mapping_ = nullptr;
     rom.data_ = rom.bytes_.data();
   }

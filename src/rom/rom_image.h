@@ -56,7 +56,7 @@ class RomImage {
   std::vector<uint8_t> bytes_;
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
-  void* mapping_ = nullptr;
+  const uint8_t* mapping_ = nullptr;
   std::string path_;
   ByteOrder byteOrder_ = ByteOrder::AsStored;
   FileIdentity identity_;

@@ -1,6 +1,6 @@
 // A file that appears whole or not at all. Its bytes go to a new temporary
 // file in the final folder (created exclusively, never through a symbolic
-// link), which is renamed onto the final name only once it is complete and
+// link or other reparse point), which is renamed onto the final name only once it is complete and
 // closed. So a link, FIFO or device at the final name is replaced, never
 // written through, and an interrupted or failed write leaves nothing under
 // the final name. A signal that ends the run removes the temporary file.
@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "util/files.h"
 
 namespace zaft {
 
@@ -35,12 +37,9 @@ class AtomicFile {
 
   std::string path_;
   std::string temp_;
-  int fd_ = -1;
+  os::Handle file_ = os::kNoHandle;
   int slot_ = -1;
   std::string error_;
 };
-
-// Whether a folder (or a link to one) stands at `path`.
-bool isFolder(const std::string& path);
 
 }  // namespace zaft

@@ -8,6 +8,11 @@
 #include <stdexcept>
 #include <string>
 
+// printf-style checking of a function's format. The tool's formatting is
+// the C99 one on every platform (on Windows through mingw-w64's own printf),
+// which GCC calls gnu_printf.
+#define ZAFT_PRINTF(formatAt, firstArg) __attribute__((format(gnu_printf, formatAt, firstArg)))
+
 namespace zaft {
 
 class FatalError : public std::runtime_error {
@@ -15,10 +20,10 @@ class FatalError : public std::runtime_error {
   explicit FatalError(const std::string& message) : std::runtime_error(message) {}
 };
 
-[[noreturn]] void fatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void fatal(const char* format, ...) ZAFT_PRINTF(1, 2);
 
 // printf into a std::string.
-std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string formatText(const char* format, ...) ZAFT_PRINTF(1, 2);
 std::string formatTextV(const char* format, va_list args);
 
 }  // namespace zaft

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/fatal.h"
+
 namespace zaft {
 
 class Reporter {
@@ -35,9 +37,9 @@ class Reporter {
     if (verbose_) out(text);
   }
 
-  void outf(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  void errf(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  void progressf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  void outf(const char* format, ...) ZAFT_PRINTF(2, 3);
+  void errf(const char* format, ...) ZAFT_PRINTF(2, 3);
+  void progressf(const char* format, ...) ZAFT_PRINTF(2, 3);
 
  private:
   bool verbose_;

@@ -1,28 +1,17 @@
+// The temporary files and terminal hooks that the platform's signal handlers
+// use, and the scope that installs them.
 #include "util/signals.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <cstring>
+
+#include "util/files.h"
 
 namespace zaft {
 
 namespace {
 
-// Every signal whose default action ends the process and that arrives from
-// outside; faults (SIGSEGV, SIGBUS, ...) are left to the run-time.
-constexpr int kEndingSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGUSR1, SIGUSR2, SIGPIPE,
-                                  SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGIO,
-                                  SIGPWR,  SIGSTKFLT};
-constexpr int kEndingCount = sizeof kEndingSignals / sizeof kEndingSignals[0];
-
 // Shared with the handlers, hence plain statics.
-struct sigaction savedEnding[kEndingCount];
-bool taken[kEndingCount];
-struct sigaction savedStop, savedFileSize;
-bool stopTaken = false;
 int scopes = 0;
 
 constexpr int kTempSlots = 16;
@@ -33,86 +22,28 @@ std::atomic<int> tempUsed[kTempSlots];
 std::atomic<void (*)()> restoreTerminal{nullptr};
 std::atomic<void (*)()> reapplyTerminal{nullptr};
 
-void removeTempFiles() {
-  for (int i = 0; i < kTempSlots; ++i) {
-    if (tempUsed[i].load() == 1) ::unlink(tempPaths[i]);
-  }
-}
-
-extern "C" void onEndingSignal(int signal) {
-  const int savedErrno = errno;
-  removeTempFiles();
-  if (void (*restore)() = restoreTerminal.load()) restore();
-  for (int i = 0; i < kEndingCount; ++i) {
-    if (kEndingSignals[i] == signal) ::sigaction(signal, &savedEnding[i], nullptr);
-  }
-  // Still blocked while this handler runs: delivered with the default action
-  // as soon as it returns.
-  ::raise(signal);
-  errno = savedErrno;
-}
-
-extern "C" void onStop(int) {
-  const int savedErrno = errno;
-  if (void (*restore)() = restoreTerminal.load()) restore();
-  struct sigaction dfl = {};
-  dfl.sa_handler = SIG_DFL;
-  sigemptyset(&dfl.sa_mask);
-  struct sigaction mine;
-  ::sigaction(SIGTSTP, &dfl, &mine);
-  sigset_t tstp;
-  sigemptyset(&tstp);
-  sigaddset(&tstp, SIGTSTP);
-  ::sigprocmask(SIG_UNBLOCK, &tstp, nullptr);
-  ::raise(SIGTSTP);  // stops here; goes on when continued
-  ::sigprocmask(SIG_BLOCK, &tstp, nullptr);
-  ::sigaction(SIGTSTP, &mine, nullptr);
-  if (void (*reapply)() = reapplyTerminal.load()) reapply();
-  errno = savedErrno;
-}
-
-void install() {
-  for (int i = 0; i < kEndingCount; ++i) {
-    taken[i] = false;
-    if (::sigaction(kEndingSignals[i], nullptr, &savedEnding[i]) != 0) continue;
-    if ((savedEnding[i].sa_flags & SA_SIGINFO) != 0 || savedEnding[i].sa_handler != SIG_DFL) continue;
-    struct sigaction action = {};
-    action.sa_handler = onEndingSignal;
-    sigemptyset(&action.sa_mask);
-    taken[i] = ::sigaction(kEndingSignals[i], &action, nullptr) == 0;
-  }
-  stopTaken = false;
-  if (::sigaction(SIGTSTP, nullptr, &savedStop) == 0 && (savedStop.sa_flags & SA_SIGINFO) == 0 &&
-      savedStop.sa_handler == SIG_DFL) {
-    struct sigaction action = {};
-    action.sa_handler = onStop;
-    sigemptyset(&action.sa_mask);
-    stopTaken = ::sigaction(SIGTSTP, &action, nullptr) == 0;
-  }
-  struct sigaction ignore = {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  ::sigaction(SIGXFSZ, &ignore, &savedFileSize);
-}
-
-void uninstall() {
-  for (int i = 0; i < kEndingCount; ++i) {
-    if (taken[i]) ::sigaction(kEndingSignals[i], &savedEnding[i], nullptr);
-    taken[i] = false;
-  }
-  if (stopTaken) ::sigaction(SIGTSTP, &savedStop, nullptr);
-  stopTaken = false;
-  ::sigaction(SIGXFSZ, &savedFileSize, nullptr);
-}
-
 }  // namespace
 
+void removeTempFilesNow() {
+  for (int i = 0; i < kTempSlots; ++i) {
+    if (tempUsed[i].load() == 1) os::removeFileNow(tempPaths[i]);
+  }
+}
+
+void restoreTerminalNow() {
+  if (void (*restore)() = restoreTerminal.load()) restore();
+}
+
+void reapplyTerminalNow() {
+  if (void (*reapply)() = reapplyTerminal.load()) reapply();
+}
+
 SignalScope::SignalScope() {
-  if (scopes++ == 0) install();
+  if (scopes++ == 0) installSignalHandlers();
 }
 
 SignalScope::~SignalScope() {
-  if (--scopes == 0) uninstall();
+  if (--scopes == 0) uninstallSignalHandlers();
 }
 
 int registerTempFile(const std::string& path) {

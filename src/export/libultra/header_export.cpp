@@ -27,7 +27,7 @@ class TextOut {
     text_ += text;
     if (text_.size() >= kBlock) flush();
   }
-  void printf(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+  void printf(const char* format, ...) ZAFT_PRINTF(2, 3) {
     char line[256];
     va_list args;
     va_start(args, format);
