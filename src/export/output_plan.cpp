@@ -20,7 +20,7 @@ OutputPlan::Place OutputPlan::placeOf(const std::string& path) const {
   const std::string folder = slash == std::string::npos ? std::string(1, '.')
                              : root                      ? path.substr(0, slash + 1)
                                                          : path.substr(0, slash);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string name = comparableName(slash == std::string::npos ? path : path.substr(slash + 1));
   auto cached = folders_.find(folder);
   if (cached == folders_.end()) {
     const FileIdentity found = identityOf(folder);

@@ -1,8 +1,8 @@
 #include "export/output_plan.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -91,7 +91,7 @@ TEST(OutputPlanTest, CoincidingWaveNamesGetTheFirstFreeSuffix) {
 // its spelling); without WAV files the names are free.
 TEST(OutputPlanTest, HeaderAndJsonRefusals) {
   test::TempDir dir;
-  ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0700), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(dir.file("sub")));
   const std::string out = dir.path();
   const InstrumentSet bank = setOf({{1, {1, 0, 123}}, {1, {1, 0, 123}}});
   const std::string wave = "the .wav file " + out + "/@1000123.WAV of this run\n";
@@ -139,7 +139,7 @@ TEST(OutputPlanTest, HeaderAndJsonRefusals) {
 // still moves the next wave of that name on to "_1".
 TEST(OutputPlanTest, OneRunOnePlan) {
   test::TempDir dir;
-  for (const char* sub : {"a", "b", "b/A000000.WAV"}) ASSERT_EQ(::mkdir(dir.file(sub).c_str(), 0700), 0);
+  for (const char* sub : {"a", "b", "b/A000000.WAV"}) ASSERT_TRUE(std::filesystem::create_directory(dir.file(sub)));
   OutputPlan plan(FileIdentity{});
   const InstrumentSet bank = setOf({{0, {0, 0, 0}}, {0, {0, 0, 0}}});
   const BankOutputs a = plan.planBankFile(dir.file("a"), bank, false, false, headerAndJson("../H.H", ""));
@@ -160,7 +160,7 @@ TEST(OutputPlanTest, OneRunOnePlan) {
 // named like it goes beside it, a header or document is refused.
 TEST(OutputPlanTest, NeverTheRom) {
   test::TempDir dir;
-  ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0700), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(dir.file("sub")));
   test::writeFile(dir.file("A000000.WAV"), {0x80, 0x37, 0x12, 0x40});
   OutputPlan plan(identityOf(dir.file("A000000.WAV")));
   const InstrumentSet bank = setOf({{0, {0, 0, 0}}, {0, {0, 0, 0}}});

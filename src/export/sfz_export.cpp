@@ -183,14 +183,15 @@ std::string wavPrefixFor(const std::string& wavFolder, const std::string& sfzNam
   namespace fs = std::filesystem;
   if (lastSeparator(sfzName) == std::string::npos) return std::string();
   const fs::path folder = wavFolder.empty() ? fs::path(".") : fsPath(wavFolder);
-  const fs::path sfz = fsPath(sfzName).is_absolute() ? fsPath(sfzName) : folder / fsPath(sfzName);
+  const bool absolute = isAbsolutePath(sfzName);
+  const fs::path sfz = absolute ? fsPath(sfzName) : folder / fsPath(sfzName);
   std::error_code error;
   fs::path from = fs::absolute(sfz, error).lexically_normal().parent_path();
   fs::path to = fs::absolute(folder, error).lexically_normal();
   if (error) return std::string();
   if (!to.has_filename()) to = to.parent_path();
   const fs::path relative = to.lexically_relative(from);
-  if (relative.empty() || fsPath(sfzName).is_absolute()) return utf8Of(to) + "/";
+  if (relative.empty() || absolute) return utf8Of(to) + "/";
   if (relative == ".") return std::string();
   return utf8Of(relative) + "/";
 }

@@ -1,10 +1,8 @@
 #include "rom/rom_image.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <numeric>
 
 #include "support/rom_builder.h"
@@ -103,7 +101,12 @@ TEST(RomImage, OpenRomMapsTheFileAndRefusesWhatItCannotHold) {
   EXPECT_EQ(test::readFileBytes(v64), test::toV64(z64));
   // An empty file, and one that is no regular file, are read as a stream.
   test::writeFile(dir.file("empty.z64"), {});
-  for (const std::string& empty : {dir.file("empty.z64"), std::string("/dev/null")}) {
+#ifdef _WIN32
+  const std::string device = "NUL";
+#else
+  const std::string device = "/dev/null";
+#endif
+  for (const std::string& empty : {dir.file("empty.z64"), device}) {
     rom = openRom(empty);
     ASSERT_NE(rom, nullptr) << empty;
     EXPECT_EQ(rom->size(), 0) << empty;
@@ -113,10 +116,8 @@ TEST(RomImage, OpenRomMapsTheFileAndRefusesWhatItCannotHold) {
   // One byte more than a file that could be a ROM; sparse, so it costs no
   // disk, and refused before it is read.
   const std::string big = dir.file("big.z64");
-  const int fd = ::open(big.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::ftruncate(fd, RomImage::kMaxSize + 1), 0);
-  ::close(fd);
+  test::writeFile(big, {});
+  std::filesystem::resize_file(big, RomImage::kMaxSize + 1);
   try {
     openRom(big);
     ADD_FAILURE() << "no FatalError";

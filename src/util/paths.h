@@ -20,6 +20,10 @@ inline constexpr bool kBackslashSeparates = true;
 inline constexpr bool kBackslashSeparates = false;
 #endif
 
+// Whether the file system takes "a.wav" and "A.WAV" for one name, as
+// Windows' does.
+inline constexpr bool kNamesIgnoreCase = kBackslashSeparates;
+
 inline bool isPathSeparator(char c) { return c == '/' || (kBackslashSeparates && c == '\\'); }
 
 // The position of the last separator in `path`, or npos.
@@ -32,6 +36,17 @@ inline bool isAbsolutePath(const std::string& path) {
   if (path.empty()) return false;
   if (isPathSeparator(path[0])) return true;
   return kBackslashSeparates && path.size() >= 3 && path[1] == ':' && isPathSeparator(path[2]);
+}
+
+// A name as the file system compares it: ASCII letters folded where case
+// is ignored (other letters are compared as they are).
+inline std::string comparableName(std::string name) {
+  if (kNamesIgnoreCase) {
+    for (char& c : name) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return name;
 }
 
 inline std::filesystem::path fsPath(const std::string& utf8) {

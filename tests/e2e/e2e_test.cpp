@@ -173,6 +173,7 @@ void checkWavs(const test::TempDir& dir, const std::map<std::string, std::pair<i
   test::writeFile(dir.file("expect.json"), {});
   std::string json = expectations(dir, placed);
   test::writeFile(dir.file("expect.json"), std::vector<uint8_t>(json.begin(), json.end()));
+  if (!test::haveShell()) return;  // the WAV files' reader is Python's
   RunResult check = test::runShell("python3 " ZAFT_SOURCE_DIR "/tests/e2e/wavcheck.py " +
                                    dir.file("expect.json") + " 2>&1");
   EXPECT_EQ(check.status, 0) << check.out;

@@ -190,7 +190,7 @@ TEST(OutputFolder, HoldsEveryFileAndPlacesTheHeaderName) {
   // An absolute output folder is taken; an /o value that begins with "/" is
   // not a value, so the header keeps its default name there.
   args = bank;
-  args.insert(args.end(), {"/d", dir.file("abs"), "/o", dir.file("abs.h"), "rom.z64"});
+  args.insert(args.end(), {"/d", dir.file("abs"), "/o", test::rooted(dir.file("abs.h")), "rom.z64"});
   r = test::runBinary(args, dir.path());
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(test::fileExists(dir.file("abs/CONTROL.H")));

@@ -142,9 +142,11 @@ TEST(Hostile, NoOutputReplacesAnotherOrTheRom) {
   EXPECT_EQ(test::readFileBytes(dir.file("A000000_1.WAV")).size(), 58u + 64u);
   EXPECT_EQ(test::readFileBytes(dir.file("@000001.WAV")).size(), 58u + 4u);
   // An /o value that begins with "/" is no value; the user is told.
-  r = test::runBinary({"/q", "/o", dir.file("abs.h"), "/c", "0x100", "A000000.WAV"}, dir.path());
+  r = test::runBinary({"/q", "/o", test::rooted(dir.file("abs.h")), "/c", "0x100", "A000000.WAV"},
+                      dir.path());
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err.rfind("Warning: /o takes no value that begins with \"/\" (" + dir.file("abs.h") +
+  EXPECT_EQ(r.err.rfind("Warning: /o takes no value that begins with \"/\" (" +
+                            test::rooted(dir.file("abs.h")) +
                             "); the header keeps its default name\n", 0), 0u) << r.err;
   EXPECT_TRUE(test::fileExists(dir.file("CONTROL.H")));
 }

@@ -138,6 +138,7 @@ TEST(SamplerChunk, OtherReadersStillReadTheFilesAndWithoutLNothingChanges) {
     const uint32_t riff = b[4] | b[5] << 8 | b[6] << 16 | b[7] << 24;
     EXPECT_EQ(riff, b.size() - 8) << name;
 
+    if (!test::haveShell()) continue;  // the other readers are Linux programs
     std::string py = "python3 -c \"import wave; w = wave.open('" + looped.file(name) +
                      "'); print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes())\"";
     RunResult r = test::runShell(py);

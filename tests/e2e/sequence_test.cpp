@@ -227,6 +227,7 @@ TEST_F(Sequences, ExtractAllIncludesThemAndTheIndexDescribesThem) {
                        "1 sequence banks: 1 ok, 0 failed; 2 .mid files in all\n"),
             std::string::npos)
       << r.err;
+  if (!test::haveShell()) return;  // the index is read back by Python
   const test::RunResult json = test::runShell(
       "python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); b=d[\"sequenceBanks\"][0]; "
       "s=b[\"sequences\"]; print(b[\"offset\"], b[\"folder\"], [x[\"kind\"] for x in s], s[0][\"tracks\"], "

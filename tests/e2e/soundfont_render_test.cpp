@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,7 +33,7 @@ constexpr int kRenderRate = 44100;
 std::vector<uint8_t> sineRom() {
   std::vector<int16_t> pcm(static_cast<size_t>(kRate * 3 / 10));
   for (size_t i = 0; i < pcm.size(); ++i) {
-    pcm[i] = static_cast<int16_t>(std::lround(20000 * std::sin(2 * M_PI * static_cast<double>(i) / kPeriod)));
+    pcm[i] = static_cast<int16_t>(std::lround(20000 * std::sin(2 * std::numbers::pi * static_cast<double>(i) / kPeriod)));
   }
   test::BankFileDesign design;
   design.books = {test::deriveBook(pcm, 2)};

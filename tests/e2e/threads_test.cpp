@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <map>
+#include <sstream>
 
 #include "support/demo_rom.h"
 #include "support/rom_builder.h"
@@ -15,6 +16,13 @@ namespace zaft {
 namespace {
 
 namespace fs = std::filesystem;
+
+std::vector<std::string> words(const std::string& line) {
+  std::vector<std::string> out;
+  std::istringstream in(line);
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
 
 // Every file under `folder`, by its path inside it.
 std::map<std::string, std::vector<uint8_t>> tree(const std::string& folder) {
@@ -49,13 +57,21 @@ TEST(Threads, AThreadedRunIsTheSequentialRun) {
     for (const char* threads : {"1", "3"}) {
       test::TempDir dir;
       test::writeFile(dir.file("demo.z64"), demo);
-      const test::RunResult r = test::runShell(
-          "cd " + dir.path() + " && bash -c 'ulimit -f " + std::to_string(c.maxFileKiB) +
-          " && " + ZAFT_BINARY + " /p " +
-          threads + " " + c.options + " demo.z64 >out.txt 2>err.txt'");
+      test::RunResult r;
+      if (test::haveShell()) {
+        r = test::runShell("cd " + dir.path() + " && bash -c 'ulimit -f " + std::to_string(c.maxFileKiB) +
+                           " && " + ZAFT_BINARY + " /p " + threads + " " + c.options +
+                           " demo.z64 >out.txt 2>err.txt'");
+        r.out = test::readFileText(dir.file("out.txt"));
+        r.err = test::readFileText(dir.file("err.txt"));
+      } else if (c.maxFileKiB < 100000) {
+        continue;  // the file-size limit is set by the shell
+      } else {
+        r = test::runBinary(words("/p " + std::string(threads) + " " + c.options + " demo.z64"), dir.path());
+      }
       EXPECT_EQ(r.status, c.status);
-      const std::string out = test::readFileText(dir.file("out.txt"));
-      const std::string err = test::readFileText(dir.file("err.txt"));
+      const std::string& out = r.out;
+      const std::string& err = r.err;
       const auto files = tree(dir.file("out"));
       if (threads[0] == '1') {
         EXPECT_FALSE(files.empty());

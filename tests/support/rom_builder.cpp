@@ -1,7 +1,7 @@
 #include "support/rom_builder.h"
 
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -72,8 +72,8 @@ std::string readFileText(const std::string& path) {
 }
 
 bool fileExists(const std::string& path) {
-  struct stat info;
-  return ::stat(path.c_str(), &info) == 0;
+  std::error_code error;
+  return std::filesystem::exists(path, error);
 }
 
 }  // namespace zaft::test

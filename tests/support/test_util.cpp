@@ -1,10 +1,13 @@
 #include "support/test_util.h"
 
-#include <dirent.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <random>
@@ -21,6 +24,38 @@
 #endif
 
 namespace zaft::test {
+
+#ifdef _WIN32
+
+// No memory streams on Windows: an unnamed temporary file read back.
+MemoryStream::MemoryStream() { file_ = std::tmpfile(); }
+
+MemoryStream::~MemoryStream() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+std::string MemoryStream::text() {
+  std::fflush(file_);
+  const long end = std::ftell(file_);
+  std::string text(static_cast<size_t>(end > 0 ? end : 0), '\0');
+  std::rewind(file_);
+  const size_t got = std::fread(text.data(), 1, text.size(), file_);
+  text.resize(got);
+  std::fseek(file_, 0, SEEK_END);
+  return text;
+}
+
+TempDir::TempDir() {
+  std::random_device entropy;
+  const std::filesystem::path base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const std::filesystem::path candidate = base / ("zaft-test-" + std::to_string(entropy()));
+    if (std::filesystem::create_directory(candidate)) path_ = candidate.generic_string();
+  }
+  if (path_.empty()) throw std::runtime_error("no temporary folder");
+}
+
+#else
 
 MemoryStream::MemoryStream() { file_ = open_memstream(&buffer_, &size_); }
 
@@ -42,6 +77,8 @@ TempDir::TempDir() {
   if (::mkdtemp(name.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = name.data();
 }
+
+#endif
 
 TempDir::~TempDir() {
   std::error_code ignored;
@@ -79,6 +116,85 @@ RunResult runInProcess(const std::vector<std::string>& args, const std::string& 
   result.err = err.text();
   return result;
 }
+
+#ifdef _WIN32
+
+namespace {
+
+// A command-line argument quoted as the C run-time splits it again.
+std::wstring quoted(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+    } else {
+      out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+      backslashes = 0;
+    }
+    out.push_back(c);
+  }
+  out.append(2 * backslashes, L'\\');
+  return out + L"\"";
+}
+
+HANDLE inheritable(const std::wstring& path, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, disposition,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd) {
+  TempDir capture;
+  const std::wstring outPath = std::filesystem::path(capture.file("stdout")).wstring();
+  const std::wstring errPath = std::filesystem::path(capture.file("stderr")).wstring();
+  // The binary's path as the build gave it; under Wine a path of the Linux
+  // machine that built it lies on drive Z:.
+  std::string binary = ZAFT_BINARY;
+  if (!binary.empty() && binary[0] == '/') binary = "Z:" + binary;
+  const std::wstring program = std::filesystem::path(binary).wstring();
+  std::wstring line = quoted(program);
+  for (const std::string& a : args) line += L" " + quoted(std::filesystem::path(std::u8string(a.begin(), a.end())).wstring());
+  HANDLE in = inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+  HANDLE out = inheritable(outPath, GENERIC_WRITE, CREATE_ALWAYS);
+  HANDLE err = inheritable(errPath, GENERIC_WRITE, CREATE_ALWAYS);
+  STARTUPINFOW start = {};
+  start.cb = sizeof start;
+  start.dwFlags = STARTF_USESTDHANDLES;
+  start.hStdInput = in;
+  start.hStdOutput = out;
+  start.hStdError = err;
+  PROCESS_INFORMATION process = {};
+  const std::wstring folder = std::filesystem::path(cwd).wstring();
+  const BOOL started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      folder.c_str(), &start, &process);
+  CloseHandle(in);
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!started) throw std::runtime_error("cannot start " + binary);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  RunResult result;
+  result.status = static_cast<int>(code);
+  result.out = readFileText(capture.file("stdout"));
+  result.err = readFileText(capture.file("stderr"));
+  return result;
+}
+
+// No POSIX shell: every command fails, and the tests that need one skip.
+RunResult runShell(const std::string&) { return RunResult{}; }
+
+bool haveCommand(const std::string&) { return false; }
+
+bool haveShell() { return false; }
+
+#else
 
 void execBinary(const std::vector<std::string>& args) {
   std::vector<char*> argv;
@@ -129,15 +245,31 @@ RunResult runShell(const std::string& command) {
   return result;
 }
 
+bool haveShell() { return true; }
+
 bool haveCommand(const std::string& name) {
   return runShell("command -v " + name + " >/dev/null 2>&1").status == 0;
 }
+
+#endif
 
 std::string pythonWithMido() {
   for (const char* python : {"python3", "/usr/bin/python3"}) {
     if (runShell(std::string(python) + " -c 'import mido' >/dev/null 2>&1").status == 0) return python;
   }
   return std::string();
+}
+
+std::string rooted(const std::string& path) {
+  return path.size() >= 2 && path[1] == ':' ? path.substr(2) : path;
+}
+
+size_t heapInUse() {
+#ifdef __GLIBC__
+  return mallinfo2().uordblks;
+#else
+  return 0;
+#endif
 }
 
 std::vector<uint8_t> randomBytes(size_t n, uint32_t seed) {

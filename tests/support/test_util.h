@@ -65,15 +65,36 @@ RunResult runInProcess(const std::vector<std::string>& args, const std::string& 
 // /dev/null.
 RunResult runBinary(const std::vector<std::string>& args, const std::string& cwd);
 
+// Bytes of the heap in use (glibc's count; 0 where it is not kept, so that
+// memory bounds are checked on Linux only).
+size_t heapInUse();
+
 // `n` bytes from a Mersenne Twister seeded with `seed`.
 std::vector<uint8_t> randomBytes(size_t n, uint32_t seed);
 
+#ifndef _WIN32
 // In a child process: replaces it with the built zaft binary and `args`
 // (after the tool's name); exits with 127 when that fails.
 [[noreturn]] void execBinary(const std::vector<std::string>& args);
+#endif
 
 // A command through /bin/sh; returns its exit status and standard output.
+// On Windows there is none: the status is -1, and a test that needs the
+// shell or a Linux tool says so with ZAFT_SKIP_WITHOUT_SHELL().
 RunResult runShell(const std::string& command);
+
+#ifdef _WIN32
+#define ZAFT_SKIP_WITHOUT_SHELL() GTEST_SKIP() << "needs a POSIX shell and Linux tools"
+#else
+#define ZAFT_SKIP_WITHOUT_SHELL() static_cast<void>(0)
+#endif
+
+// Whether commands can run through a POSIX shell (not on Windows).
+bool haveShell();
+
+// `path` spelled from the root of its drive, so that it begins with "/" on
+// every platform ("C:/t/x" becomes "/t/x").
+std::string rooted(const std::string& path);
 
 // Whether a command of that name is on the PATH.
 bool haveCommand(const std::string& name);

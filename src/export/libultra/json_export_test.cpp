@@ -156,6 +156,7 @@ const char* const kGraphCheck =
 // Names with a quote, a backslash, a control character and bytes that are no
 // UTF-8 still load, and every reference leads where it should.
 TEST(JsonExportTest, WalkedBankLoadsInPythonWithItsRecordGraph) {
+  ZAFT_SKIP_WITHOUT_SHELL();
   Walked walked("%t\"\\\x01\xFF\xE9%c");
   ASSERT_EQ(walked.bank.counters.structCount, 13);
   std::string names;
@@ -421,6 +422,7 @@ const char* const kSchemaCompare =
 // The examples of docs/json.md (the small bank, walked with sample output
 // on, and an index) have the keys of real documents.
 TEST(JsonExportTest, DocsExamplesHaveTheKeysOfRealDocuments) {
+  ZAFT_SKIP_WITHOUT_SHELL();
   const std::string real = Walked("%t%2i%2s", true).document(true);
   const std::string index = indexOf({"example.z64", 32768, ByteOrder::AsStored});
   // ZAFT_JSON_EXAMPLE=file writes the two documents there, for docs/json.md.

@@ -1,13 +1,13 @@
 #include "export/libultra/midi_export.h"
 
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
 
+#include "support/test_util.h"
 #include "support/compact_encoder.h"
 
 namespace zaft {
@@ -58,7 +58,7 @@ class MeasuringSink : public ByteSink {
   uint8_t* extend(size_t n) override {
     if (n > room_.size()) room_.resize(n);
     written += n;
-    peakHeap = std::max(peakHeap, mallinfo2().uordblks);
+    peakHeap = std::max(peakHeap, test::heapInUse());
     return room_.data();
   }
   bool finish() override { return true; }
@@ -180,7 +180,7 @@ TEST(MidiExport, HostileSequencesTakeLinearTimeAndLittleMemory) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const size_t heapBefore = mallinfo2().uordblks;
+    const size_t heapBefore = test::heapInUse();
     const auto start = std::chrono::steady_clock::now();
     const int64_t len = static_cast<int64_t>(c.sequence.size());
     const MidiSequence midi = c.standard ? standardMidi(c.sequence.data(), len) : compactToMidi(c.sequence.data(), len);
