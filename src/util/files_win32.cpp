@@ -110,8 +110,10 @@ namespace os {
 
 Handle createNew(const std::string& path, bool& exists, std::string& error) {
   // CREATE_NEW fails on any name already taken, and with
-  // FILE_FLAG_OPEN_REPARSE_POINT a link there is not followed.
-  HANDLE file = CreateFileW(win32::widen(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  // FILE_FLAG_OPEN_REPARSE_POINT a link there is not followed. Shared for
+  // deleting only: the console's control handler removes the file while it
+  // is still open (it goes when the process closes it).
+  HANDLE file = CreateFileW(win32::widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
