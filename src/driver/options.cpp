@@ -422,4 +422,12 @@ std::string optionUsageLines() {
   return lines;
 }
 
+std::vector<std::string> optionForms() {
+  std::vector<std::string> forms;
+  for (const OptionRow& row : kOptions) {
+    forms.push_back(std::string("/") + row.letter + (row.value ? std::string(" ") + row.value : ""));
+  }
+  return forms;
+}
+
 }  // namespace zaft

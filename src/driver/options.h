@@ -71,6 +71,11 @@ Settings parseOptions(const std::vector<std::string>& args, Reporter& report);
 // option after another as the option table lists them.
 std::string optionUsageLines();
 
+// Every option the table takes, in its order, as the usage text shows it:
+// "/" and the letter, then a blank and the value's name when it takes one
+// ("/d dir", "/x").
+std::vector<std::string> optionForms();
+
 // The option lookup. findOption gives the index of the first argument that
 // is "/" followed by exactly `name`, or 0. The value readers give back that
 // index when the option has an acceptable value (a next argument that does
