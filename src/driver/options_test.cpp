@@ -227,10 +227,11 @@ TEST(Options, UnsafeValuesAreRefused) {
        "Value of /f is out of range (a signed 32-bit number is expected): 0x100000000\n"},
       {{"/a", "1e999", "rom"}, "Value of /a is out of range: 1e999\n"},
       {{"/n", std::string(32, 'x'), "rom"},
-       "The /n template is too long (at most 31 characters): " + std::string(32, 'x') + "\n"},
-      {{"/o", std::string(128, 'h'), "rom"},
-       "The /o header name is too long (at most 127 characters): " + std::string(128, 'h') +
+       std::string("The /n template is too long (at most 31 characters): ") + std::string(32, 'x') +
            "\n"},
+      {{"/o", std::string(128, 'h'), "rom"},
+       std::string("The /o header name is too long (at most 127 characters): ") +
+           std::string(128, 'h') + "\n"},
       {{"/p", "0", "rom"}, "Value of /p must be between 1 and 64: 0\n"},
       {{"/p", "abc", "rom"}, "Value of /p must be between 1 and 64: abc\n"},
       {{"/p", "65", "rom"}, "Value of /p must be between 1 and 64: 65\n"},
