@@ -12,6 +12,21 @@
 
 namespace zaft {
 
+namespace {
+
+// The console's output code page is the console's, not the process's: what
+// is set here outlives the process unless it is put back, also when Ctrl-C
+// or closing the window ends the run (then the next handler, and in the end
+// the system's, still acts).
+volatile UINT codePageToRestore = 0;
+
+BOOL WINAPI restoreCodePage(DWORD) {
+  if (codePageToRestore != 0) SetConsoleOutputCP(codePageToRestore);
+  return FALSE;
+}
+
+}  // namespace
+
 CommandLine::CommandLine(int argc, char** argv) {
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -24,13 +39,23 @@ CommandLine::CommandLine(int argc, char** argv) {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
   savedOutputCodePage_ = GetConsoleOutputCP();
-  if (savedOutputCodePage_ != 0) SetConsoleOutputCP(CP_UTF8);
+  if (savedOutputCodePage_ != 0 && savedOutputCodePage_ != CP_UTF8) {
+    codePageToRestore = savedOutputCodePage_;
+    SetConsoleCtrlHandler(restoreCodePage, TRUE);
+    SetConsoleOutputCP(CP_UTF8);
+  } else {
+    savedOutputCodePage_ = 0;
+  }
 }
 
 CommandLine::~CommandLine() {
   std::fflush(stdout);
   std::fflush(stderr);
-  if (savedOutputCodePage_ != 0) SetConsoleOutputCP(savedOutputCodePage_);
+  if (savedOutputCodePage_ != 0) {
+    SetConsoleOutputCP(savedOutputCodePage_);
+    SetConsoleCtrlHandler(restoreCodePage, FALSE);
+    codePageToRestore = 0;
+  }
 }
 
 }  // namespace zaft
