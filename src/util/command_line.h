@@ -21,7 +21,9 @@ class CommandLine {
 
  private:
   std::vector<std::string> args_;
+#ifdef _WIN32
   unsigned savedOutputCodePage_ = 0;
+#endif
 };
 
 }  // namespace zaft

@@ -10,8 +10,13 @@
 
 // printf-style checking of a function's format. The tool's formatting is
 // the C99 one on every platform (on Windows through mingw-w64's own printf),
-// which GCC calls gnu_printf.
+// which GCC calls gnu_printf (its plain printf is Microsoft's there); clang
+// knows it as printf.
+#if defined(__clang__)
+#define ZAFT_PRINTF(formatAt, firstArg) __attribute__((format(printf, formatAt, firstArg)))
+#else
 #define ZAFT_PRINTF(formatAt, firstArg) __attribute__((format(gnu_printf, formatAt, firstArg)))
+#endif
 
 namespace zaft {
 

@@ -27,8 +27,15 @@ namespace zaft::test {
 
 #ifdef _WIN32
 
-// No memory streams on Windows: an unnamed temporary file read back.
-MemoryStream::MemoryStream() { file_ = std::tmpfile(); }
+// No memory streams on Windows: a temporary file read back, in the user's
+// temporary folder (tmpfile() would make it in the drive's root), deleted
+// when it is closed.
+MemoryStream::MemoryStream() {
+  std::random_device entropy;
+  const std::filesystem::path name =
+      std::filesystem::temp_directory_path() / ("zaft-stream-" + std::to_string(entropy()));
+  file_ = _wfopen(name.c_str(), L"w+bD");
+}
 
 MemoryStream::~MemoryStream() {
   if (file_ != nullptr) std::fclose(file_);

@@ -20,7 +20,7 @@ struct Table {
   // Named targets T1..Tn for references, entries 1..n.
   explicit Table(int targets = 0) {
     for (int i = 1; i <= targets; ++i) {
-      char name[8];
+      char name[16];
       std::snprintf(name, sizeof name, "T%d", i);
       add(0x100u * static_cast<uint32_t>(i), name, StructKind::RawLoop, ALRawLoop{});
     }
