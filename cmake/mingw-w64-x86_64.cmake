@@ -15,3 +15,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# GCC keeps the stack only 16-byte aligned on 64-bit Windows, so a 32-byte
+# AVX2 value it spills there may sit unaligned, where an aligned move would
+# fault. The assembler turns every aligned vector move into an unaligned one
+# (as fast on aligned data).
+set(CMAKE_C_FLAGS_INIT "-Wa,-muse-unaligned-vector-move")
+set(CMAKE_CXX_FLAGS_INIT "-Wa,-muse-unaligned-vector-move")
