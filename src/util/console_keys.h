@@ -25,6 +25,17 @@ class ConsoleKeyMode {
   std::unique_ptr<SignalScope> signals_;
 };
 
+// The platform's side of ConsoleKeyMode: whether a console or terminal is
+// there to switch (saving its mode when it is); marking the key mode active
+// or not, with the signal handlers' hooks; setting the key mode; putting the
+// saved mode back.
+namespace keys {
+bool saveMode();
+void setActive(bool active);
+bool applyKeyMode();
+void restoreSavedMode();
+}  // namespace keys
+
 // Tells at once whether a key press is waiting (false when standard input is
 // not a terminal).
 bool consoleKeyWaiting();

@@ -55,35 +55,28 @@ void reapplyAfterStop() {
 
 }  // namespace
 
-ConsoleKeyMode::ConsoleKeyMode() {
-  if (modeActive != 0 || !stdinIsTerminal() || !inForeground()) return;
-  if (::tcgetattr(STDIN_FILENO, &savedMode) != 0) return;
+namespace keys {
+
+bool saveMode() {
+  if (modeActive != 0 || !stdinIsTerminal() || !inForeground()) return false;
+  if (::tcgetattr(STDIN_FILENO, &savedMode) != 0) return false;
   keyMode = savedMode;
   keyMode.c_lflag &= static_cast<tcflag_t>(~(ECHO | ICANON));
   keyMode.c_cc[VMIN] = 0;
   keyMode.c_cc[VTIME] = 0;
-  // Handlers first, so that a signal arriving right after the mode changes
-  // already finds them in place.
-  signals_ = std::make_unique<SignalScope>();
-  modeActive = 1;
-  setTerminalHooks(restoreFromSignal, reapplyAfterStop);
-  if (::tcsetattr(STDIN_FILENO, TCSANOW, &keyMode) != 0) {
-    modeActive = 0;
-    setTerminalHooks(nullptr, nullptr);
-    signals_.reset();
-    return;
-  }
-  active_ = true;
+  return true;
 }
 
-ConsoleKeyMode::~ConsoleKeyMode() {
-  if (!active_) return;
-  // The mode before the hooks: a signal in between merely restores the mode
-  // a second time.
-  setMode(savedMode);
-  modeActive = 0;
-  setTerminalHooks(nullptr, nullptr);
+void setActive(bool active) {
+  modeActive = active ? 1 : 0;
+  setTerminalHooks(active ? restoreFromSignal : nullptr, active ? reapplyAfterStop : nullptr);
 }
+
+bool applyKeyMode() { return ::tcsetattr(STDIN_FILENO, TCSANOW, &keyMode) == 0; }
+
+void restoreSavedMode() { setMode(savedMode); }
+
+}  // namespace keys
 
 bool consoleKeyWaiting() {
   if (modeActive == 0) return false;

@@ -40,28 +40,22 @@ bool keyAtFront(INPUT_RECORD& event) {
 
 }  // namespace
 
-ConsoleKeyMode::ConsoleKeyMode() {
-  DWORD mode = 0;
-  if (modeActive != 0 || !GetConsoleMode(input(), &mode)) return;
-  savedMode = mode;
-  signals_ = std::make_unique<SignalScope>();
-  modeActive = 1;
-  setTerminalHooks(restoreFromHandler, nullptr);
-  if (!SetConsoleMode(input(), mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT))) {
-    modeActive = 0;
-    setTerminalHooks(nullptr, nullptr);
-    signals_.reset();
-    return;
-  }
-  active_ = true;
+namespace keys {
+
+bool saveMode() { return modeActive == 0 && GetConsoleMode(input(), &savedMode); }
+
+void setActive(bool active) {
+  modeActive = active ? 1 : 0;
+  setTerminalHooks(active ? restoreFromHandler : nullptr, nullptr);
 }
 
-ConsoleKeyMode::~ConsoleKeyMode() {
-  if (!active_) return;
-  SetConsoleMode(input(), savedMode);
-  modeActive = 0;
-  setTerminalHooks(nullptr, nullptr);
+bool applyKeyMode() {
+  return SetConsoleMode(input(), savedMode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT));
 }
+
+void restoreSavedMode() { SetConsoleMode(input(), savedMode); }
+
+}  // namespace keys
 
 bool consoleKeyWaiting() {
   INPUT_RECORD event;
